@@ -2,6 +2,9 @@
 // takes one verdict from it and releases it.
 #pragma once
 
+#include "process.h"
+
+#include <cstddef>
 #include <cstdint>
 
 #ifndef _WIN32
@@ -18,6 +21,46 @@ pipehandle pipeservercreate(const char* pipename);
 
 // Releases the pipe; from then on no client can open its name.
 void pipeserverclose(pipehandle pipe);
+
+// Waits until the process `client` has opened the pipe, or has ended, or the
+// deadline has passed, and returns its connection; invalidpipehandle when it
+// has not connected by then. A connection from any other process is closed
+// unread and does not end the wait: only the probe that the monitor started
+// for a host may speak for it, and it can still do so after an intruder.
+pipehandle pipeserverawaitclient(pipehandle pipe, const childprocess& client, deadline until);
+
+// One read of at most count bytes. It waits for the first bytes, or for the
+// client to close its end, only until the deadline. Returns the number of
+// bytes received: 0 when the client closed without writing, the deadline
+// passed or the read failed.
+long pipeserverread(pipehandle connection, void* bytes, std::size_t count, deadline until);
+
+// Ends a connection that pipeserverawaitclient returned.
+void pipeserverdisconnect(pipehandle connection);
+
+// Owns a pipe or a connection and releases it when it goes out of scope.
+template <void (*release)(pipehandle)> class pipeowner {
+  public:
+    pipeowner() = default;
+    explicit pipeowner(pipehandle handle) : handle_(handle) {}
+    ~pipeowner() { reset(); }
+    pipeowner(const pipeowner&) = delete;
+    pipeowner& operator=(const pipeowner&) = delete;
+
+    pipehandle get() const { return handle_; }
+    void reset(pipehandle handle = invalidpipehandle) {
+        if (handle_ != invalidpipehandle) {
+            release(handle_);
+        }
+        handle_ = handle;
+    }
+
+  private:
+    pipehandle handle_ = invalidpipehandle;
+};
+
+using pipeslot = pipeowner<pipeserverclose>;
+using pipeconnection = pipeowner<pipeserverdisconnect>;
 
 #ifndef _WIN32
 // The local address that stands for a pipe name of the monitor with the given

@@ -4,9 +4,12 @@
 // two together.
 #include "pipeserver.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -15,6 +18,37 @@ namespace {
 // A few pending connections: the real probe must still get through when
 // another local process has connected first and is waiting to be refused.
 constexpr int acceptqueue = 8;
+
+// Where the probe's end cannot be slept on (no pidfd), the wait for its
+// connection looks again after at most this long.
+constexpr int pollslicemsec = 10;
+
+// Takes the pending connections one by one and returns the first that comes
+// from the given process, closing the others unread. -1 when the queue holds
+// none; `broken` tells a failing listener from an empty queue.
+int acceptfrom(int listener, long pid, deadline until, bool& broken) {
+    broken = false;
+    for (;;) {
+        const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) {
+                continue;
+            }
+            broken = errno != EAGAIN && errno != EWOULDBLOCK;
+            return -1;
+        }
+        ucred peer{};
+        socklen_t length = sizeof peer;
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.pid == pid) {
+            return fd;
+        }
+        close(fd);
+        // A flood of intruders must not hold the monitor past the deadline.
+        if (msecuntil(until) == 0) {
+            return -1;
+        }
+    }
+}
 } // namespace
 
 socklen_t pipeserveraddress(const char* pipename, long monitorpid, sockaddr_un* address) {
@@ -50,5 +84,61 @@ pipehandle pipeservercreate(const char* pipename) {
 void pipeserverclose(pipehandle pipe) {
     if (pipe != invalidpipehandle) {
         close(static_cast<int>(pipe));
+    }
+}
+
+pipehandle pipeserverawaitclient(pipehandle pipe, const childprocess& client, deadline until) {
+    if (pipe == invalidpipehandle || client.empty()) {
+        return invalidpipehandle;
+    }
+    const int listener = static_cast<int>(pipe);
+    for (int slice = 1;; slice = std::min(2 * slice, pollslicemsec)) {
+        // The probe's end is looked at before the queue: a probe that has
+        // connected, written and ended by now is then still found in it.
+        const bool ended = processended(client);
+        bool broken = false;
+        const int connection = acceptfrom(listener, client.id(), until, broken);
+        if (connection >= 0) {
+            return connection;
+        }
+        const int left = msecuntil(until);
+        if (ended || broken || left == 0) {
+            return invalidpipehandle;
+        }
+        pollfd events[2] = {{listener, POLLIN, 0},
+                            {static_cast<int>(client.waitable()), POLLIN, 0}};
+        if (events[1].fd >= 0) {
+            poll(events, 2, left);
+        } else {
+            poll(events, 1, std::min(left, slice));
+        }
+    }
+}
+
+long pipeserverread(pipehandle connection, void* bytes, std::size_t count, deadline until) {
+    if (connection == invalidpipehandle) {
+        return 0;
+    }
+    const int fd = static_cast<int>(connection);
+    for (;;) {
+        pollfd event{fd, POLLIN, 0};
+        const int ready = poll(&event, 1, msecuntil(until));
+        if (ready > 0) {
+            break;
+        }
+        if (ready == 0 || errno != EINTR) {
+            return 0;
+        }
+    }
+    ssize_t n;
+    do {
+        n = recv(fd, bytes, count, MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? 0 : static_cast<long>(n);
+}
+
+void pipeserverdisconnect(pipehandle connection) {
+    if (connection != invalidpipehandle) {
+        close(static_cast<int>(connection));
     }
 }

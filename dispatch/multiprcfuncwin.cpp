@@ -1,0 +1,128 @@
+#include "multiprcfuncwin.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+int echotimeoutmsec = 1000;
+
+// Beyond the pauses and the echo time-out, the time a cycle allows for
+// starting processes and for the probes' own set-up.
+constexpr std::chrono::milliseconds startupallowance{4000};
+
+constexpr char alive[] = "alive";
+
+deadline cycledeadline(int pause, int count) {
+    const std::chrono::milliseconds budget{static_cast<std::int64_t>(count) * pause +
+                                           echotimeoutmsec};
+    return std::chrono::steady_clock::now() + budget + startupallowance;
+}
+
+} // namespace
+
+void multiprcsetechotimeout(int msec) {
+    echotimeoutmsec = std::max(msec, 0);
+}
+
+int mypipeopen(int number, pipeslot& slot) {
+    char name[256];
+    std::snprintf(name, sizeof name, "\\\\.\\pipe\\mypipe%d", number);
+    name[255] = '\0';
+    slot.reset(pipeservercreate(name));
+    return slot.get() == invalidpipehandle ? -1 : 0;
+}
+
+int createdochildprc(const char* commandline, childprocess& slot) {
+    if (!processstart(commandline, slot)) {
+        std::printf("CloseHandle(hThread)");
+        return -1;
+    }
+    std::printf("child processId=%ld\n", slot.id());
+    return 0;
+}
+
+int mypipereadclose(pipeslot& slot, const childprocess& probe, deadline until) {
+    char text[256 + 1] = {};
+    long received = 0;
+    // An empty slot has no probe that could ever connect: nothing to wait for.
+    if (!probe.empty()) {
+        const pipeconnection connection(pipeserverawaitclient(slot.get(), probe, until));
+        received = pipeserverread(connection.get(), text, 256, until);
+    }
+    text[received] = '\0';
+    const bool isalive = std::memcmp(text, alive, sizeof alive) == 0;
+    std::printf("PipeServer: %s\n", text);
+    slot.reset();
+    return isalive ? 1 : 0;
+}
+
+int closechildprc(childprocess& slot, deadline until) {
+    int result = -1;
+    switch (processwait(slot, until)) {
+    case waitoutcome::ended: {
+        std::printf("wait result=WAIT_OBJECT_0\n");
+        long exitcode = 0;
+        if (processexitcode(slot, exitcode)) {
+            std::printf("exitCode=%ld/%lx\n", exitcode, static_cast<unsigned long>(exitcode));
+            result = 0;
+        } else {
+            std::printf("GetExitCodeProcess");
+        }
+        break;
+    }
+    case waitoutcome::timedout:
+        // Past the cycle's deadline the probe is killed (by the release
+        // below) rather than waited for: a stuck probe must not freeze the
+        // monitor's window for good.
+        std::printf("wait result=WAIT_TIMEOUT\n");
+        break;
+    case waitoutcome::failed:
+        std::printf("wait result=WAIT_FAILED");
+        break;
+    }
+    processrelease(slot);
+    return result;
+}
+
+int multiprcfuncwin(const char (*commandlines)[256], int pause, int count, int* results) {
+    std::array<int, multiprcmaxhosts> pipenumbers;
+    for (int k = 0; k < multiprcmaxhosts; ++k) {
+        pipenumbers[k] = k;
+    }
+    if (count <= 0) {
+        return 0;
+    }
+    count = std::min(count, multiprcmaxhosts);
+    pause = std::max(pause, 0);
+    const deadline until = cycledeadline(pause, count);
+
+    // Declared before the pipes so that, should anything leave early, every
+    // pipe is released before any probe is killed.
+    std::array<childprocess, multiprcmaxhosts> processes;
+    std::array<pipeslot, multiprcmaxhosts> pipes;
+    for (int i = 0; i < count; ++i) {
+        if (mypipeopen(pipenumbers[i], pipes[i]) != 0) {
+            return -1;
+        }
+    }
+    for (int i = 0; i < count; ++i) {
+        processrelease(processes[i]);
+        createdochildprc(commandlines[i], processes[i]);
+        processsleep(pause);
+    }
+    for (int i = 0; i < count; ++i) {
+        results[i] = mypipereadclose(pipes[i], processes[i], until);
+    }
+    for (int i = 0; i < count; ++i) {
+        if (closechildprc(processes[i], until) != 0) {
+            std::printf("Fatal Eror !!! Child process is not closed normally.\n");
+        }
+    }
+    std::fflush(stdout);
+    return 0;
+}

@@ -1,0 +1,27 @@
+// The probe dispatcher: one probe cycle's processes and result pipes.
+#pragma once
+
+#include "pipeserver.h"
+#include "process.h"
+
+// The most hosts one cycle handles; a larger count is cut to this.
+inline constexpr int multiprcmaxhosts = 32;
+
+// Runs one probe cycle: creates one result pipe per host, starts the probe
+// of host i with command line i and pauses `pause` milliseconds after each
+// start, reads and judges every verdict in host order (results[i] = 1 for
+// "alive", else 0) and waits for every probe. The trace goes to standard
+// output. Returns 0, or -1 when a result pipe cannot be created; then no
+// probe was started, nothing was printed and no result was written.
+int multiprcfuncwin(const char (*commandlines)[256], int pause, int count, int* results);
+
+// The probes' echo time-out in milliseconds (default 1000). It sets how long
+// a cycle may wait for its probes: count x pause + time-out + 4 s from the
+// cycle's start. The monitor sets it before each cycle.
+void multiprcsetechotimeout(int msec);
+
+// The four steps of a cycle, each called only by multiprcfuncwin.
+int mypipeopen(int number, pipeslot& slot);
+int createdochildprc(const char* commandline, childprocess& slot);
+int mypipereadclose(pipeslot& slot, const childprocess& probe, deadline until);
+int closechildprc(childprocess& slot, deadline until);

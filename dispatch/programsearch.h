@@ -1,0 +1,33 @@
+// How a probe command line becomes a program and its arguments where the
+// platform does not do it itself (Win32's CreateProcessA does): used by
+// process_posix.cpp, kept apart so that it can be tested on its own.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Splits a command line into words at white space; a pair of double quotes
+// groups what lies between them into one word and is itself dropped, so '""'
+// is an empty word. Backslashes have no special meaning.
+std::vector<std::string> splitcommandline(std::string_view commandline);
+
+// The directories searched for a program named without a slash, in order: the
+// directory of the monitor's own executable, the current directory, then each
+// entry of the search path (an empty entry meaning the current directory).
+// An empty exedir or cwd is left out; a missing search path means the
+// system's default one.
+std::vector<std::string> programsearchdirs(std::string_view exedir, std::string_view cwd,
+                                           const char* searchpath);
+
+// The same list for this process, from /proc/self/exe, getcwd() and $PATH.
+std::vector<std::string> programsearchdirs();
+
+// The file that runs for a program word, or an empty string when there is
+// none. A word with a slash is a path and is not searched for. A word ending
+// in ".exe" also names the file without that ending, which is taken wherever
+// no file of the full name exists (checked directory by directory, so an
+// earlier directory's "zendrik" wins over a later one's "zendrik.exe"). Only
+// executable regular files count, as for a shell's search.
+std::string findprogram(std::string_view word, std::span<const std::string> dirs);
