@@ -1,0 +1,230 @@
+// Whole cycles of multiprcfuncwin with stand-in probes: the exact trace, the
+// results and what is left behind.
+#include "multiprcfuncwin.h"
+#include "testsupport.h"
+
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <set>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+const std::string started = "child processId=<pid>\n";
+const std::string notstarted = "CloseHandle(hThread)";
+const std::string exited0 = "wait result=WAIT_OBJECT_0\nexitCode=0/0\n";
+const std::string waitfailed = std::string("wait result=WAIT_FAILED") + fatalline;
+
+class Cycle : public ::testing::Test {
+  protected:
+    void SetUp() override { multiprcsetechotimeout(200); }
+};
+
+TEST_F(Cycle, TwoHostsAlive) {
+    const auto out = runcycle({standin(0, "say alive"), standin(1, "say alive")}, 20);
+    EXPECT_EQ(0, out.returned);
+    EXPECT_EQ(started + started + "PipeServer: alive\nPipeServer: alive\n" + exited0 + exited0,
+              out.trace);
+    EXPECT_EQ((std::vector<int>{1, 1}), out.results);
+    ASSERT_EQ(2u, out.pids.size());
+    EXPECT_NE(out.pids[0], out.pids[1]);
+}
+
+// One row per kind of probe; all rows run as the hosts of one cycle, so that
+// they also show that no host's fate touches another's.
+struct hostcase {
+    std::string behaviour; // "" for a probe program that does not exist
+    std::string read;      // the read phase's text
+    int result;
+    std::string reap; // the reap phase's text
+};
+
+const std::vector<hostcase> hostcases = {
+    {"say dead", "PipeServer: dead\n", 0, exited0},
+    {"say alive\\0more", "PipeServer: alive\n", 1, exited0},
+    {"say alive\\n", "PipeServer: alive\n\n", 0, exited0},
+    {"say Alive", "PipeServer: Alive\n", 0, exited0},
+    {"say aliv", "PipeServer: aliv\n", 0, exited0},
+    {"say alivee", "PipeServer: alivee\n", 0, exited0},
+    {"fill 256 x", "PipeServer: " + std::string(256, 'x') + "\n", 0, exited0},
+    {"fill 1048576 y", "PipeServer: " + std::string(256, 'y') + "\n", 0, exited0},
+    {"silent", "PipeServer: \n", 0, exited0},
+    {"exit 1", "PipeServer: \n", 0, "wait result=WAIT_OBJECT_0\nexitCode=1/1\n"},
+    {"-x 3 say alive", "PipeServer: alive\n", 1, "wait result=WAIT_OBJECT_0\nexitCode=3/3\n"},
+    {"crash", "PipeServer: \n", 0, "wait result=WAIT_OBJECT_0\nexitCode=134/86\n"},
+    {"", "PipeServer: \n", 0, waitfailed},
+    {"late 400 alive", "PipeServer: alive\n", 1, exited0},
+};
+
+TEST_F(Cycle, EveryKindOfProbeInOneCycle) {
+    std::vector<std::string> lines;
+    std::string starts, reads, reaps;
+    std::vector<int> results;
+    for (const hostcase& host : hostcases) {
+        const int i = static_cast<int>(lines.size());
+        lines.push_back(host.behaviour.empty() ? "nosuchprobe.exe -i " + std::to_string(i)
+                                               : standin(i, host.behaviour));
+        starts += host.behaviour.empty() ? notstarted : started;
+        reads += host.read;
+        reaps += host.reap;
+        results.push_back(host.result);
+    }
+    const auto out = runcycle(lines, 0);
+    EXPECT_EQ(0, out.returned);
+    EXPECT_EQ(starts + reads + reaps, out.trace);
+    EXPECT_EQ(results, out.results);
+}
+
+// The probe at index 0 is read first, before any other pipe; a probe that
+// answers late must still be waited for there.
+TEST_F(Cycle, LateProbeAtIndexZeroStillCountsAlive) {
+    const auto out = runcycle({standin(0, "late 500 alive"), standin(1, "say dead")}, 0);
+    EXPECT_EQ(started + started + "PipeServer: alive\nPipeServer: dead\n" + exited0 + exited0,
+              out.trace);
+    EXPECT_EQ((std::vector<int>{1, 0}), out.results);
+}
+
+TEST_F(Cycle, ProgramMissingEveryHostFailsButTheCycleEnds) {
+    const int pause = 100;
+    const auto begin = steady_clock::now();
+    const auto out = runcycle({"nosuchprobe.exe -i 0", "nosuchprobe.exe -i 1"}, pause);
+    const auto took = steady_clock::now() - begin;
+    EXPECT_EQ(0, out.returned);
+    EXPECT_EQ(notstarted + notstarted + "PipeServer: \nPipeServer: \n" + waitfailed + waitfailed,
+              out.trace);
+    EXPECT_EQ((std::vector<int>{0, 0}), out.results);
+    EXPECT_GE(took, milliseconds(2 * pause)) << "the pause must follow a failed start too";
+}
+
+TEST_F(Cycle, PipeCreationFailingAtHost2Of5ReleasesTheFirstTwoAndStartsNothing) {
+    const int before = countdescriptors();
+    // This process is the monitor: taking the address of its pipe 2 makes
+    // the cycle's own creation of that pipe fail.
+    const pipeslot taken(pipeservercreate("\\\\.\\pipe\\mypipe2"));
+    ASSERT_NE(invalidpipehandle, taken.get());
+    std::vector<std::string> lines;
+    for (int i = 0; i < 5; ++i) {
+        lines.push_back(standin(i, "say alive"));
+    }
+    const auto out = runcycle(lines, 0);
+    EXPECT_EQ(-1, out.returned);
+    EXPECT_EQ("", out.trace);
+    EXPECT_EQ(std::vector<int>(5, 7), out.results);
+    EXPECT_EQ(0, countchildren());
+    EXPECT_EQ(before + 1, countdescriptors());
+    for (const char* released : {"\\\\.\\pipe\\mypipe0", "\\\\.\\pipe\\mypipe1"}) {
+        const pipeslot again(pipeservercreate(released));
+        EXPECT_NE(invalidpipehandle, again.get()) << released << " was not released";
+    }
+}
+
+TEST_F(Cycle, NoHostsMeansNothingHappens) {
+    for (const int count : {0, -1, INT_MIN}) {
+        const auto out = runcycle({standin(0, "say alive")}, 20, count);
+        EXPECT_EQ(0, out.returned);
+        EXPECT_EQ("", out.trace);
+        EXPECT_EQ(std::vector<int>{7}, out.results);
+    }
+}
+
+TEST_F(Cycle, MoreThan32HostsAreCutTo32) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < 33; ++i) {
+        lines.push_back(standin(i, "say alive"));
+    }
+    const auto out = runcycle(lines, 0);
+    EXPECT_EQ(0, out.returned);
+    EXPECT_EQ(32u, out.pids.size());
+    std::vector<int> expected(32, 1);
+    expected.push_back(7);
+    EXPECT_EQ(expected, out.results);
+}
+
+TEST_F(Cycle, NegativePauseDoesNotStall) {
+    const auto out = runcycle({standin(0, "say alive")}, -1);
+    EXPECT_EQ(started + "PipeServer: alive\n" + exited0, out.trace);
+}
+
+// A process that is not the probe must not be able to speak for a host.
+TEST_F(Cycle, ForgedAliveIsRefusedAndTheProbesDeadCounts) {
+    const long forger = startforger(0, "alive");
+    const auto out = runcycle({standin(0, "late 300 dead")}, 0);
+    EXPECT_EQ(0, forgerexitcode(forger)) << "the forger never got its word in";
+    EXPECT_EQ(started + "PipeServer: dead\n" + exited0, out.trace);
+    EXPECT_EQ(std::vector<int>{0}, out.results);
+}
+
+TEST_F(Cycle, ForgedAliveIsRefusedWhenTheProbeNeverReports) {
+    const long forger = startforger(0, "alive");
+    // The pause keeps the pipe open long enough for the forger to connect.
+    const auto out = runcycle({standin(0, "never 100")}, 300);
+    EXPECT_EQ(0, forgerexitcode(forger)) << "the forger never got its word in";
+    EXPECT_EQ(started + "PipeServer: \n" + exited0, out.trace);
+    EXPECT_EQ(std::vector<int>{0}, out.results);
+}
+
+// The probe gets the monitor's environment, current directory and niceness,
+// and none of its descriptors beyond the standard three.
+TEST_F(Cycle, ProbeInheritsEnvironmentDirectoryAndPriorityButNoDescriptors) {
+    const tempdir dir;
+    const std::filesystem::path home = std::filesystem::current_path();
+    ASSERT_EQ(0, chdir(dir.path().c_str()));
+    ASSERT_EQ(0, setenv("QUORVEL_TEST_MARK", "m4rk", 1));
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, 0) + 2;
+    ASSERT_EQ(0, setpriority(PRIO_PROCESS, 0, nice));
+    const int inheritable = open("/dev/null", O_RDONLY); // deliberately not close-on-exec
+    ASSERT_GE(inheritable, 3);
+    const auto out = runcycle({standin(0, "report")}, 0);
+    close(inheritable);
+    std::filesystem::current_path(home);
+    const std::string report =
+        "fds=3 nice=" + std::to_string(nice) + " cwd=" + dir.path() + " mark=m4rk";
+    EXPECT_EQ(started + "PipeServer: " + report + "\n" + exited0, out.trace);
+}
+
+// Both ways of waiting: on a pidfd, and by looking at short intervals as on
+// kernels without one.
+class DeadlineCycle : public ::testing::TestWithParam<bool> {
+  protected:
+    void SetUp() override {
+        processforcepolling(GetParam());
+        multiprcsetechotimeout(0);
+    }
+    void TearDown() override { processforcepolling(false); }
+};
+
+TEST_P(DeadlineCycle, HungProbeIsKilledAtTheDeadline) {
+    const auto begin = steady_clock::now();
+    const auto out = runcycle({standin(0, "hang"), standin(1, "say alive")}, 0);
+    const auto took = steady_clock::now() - begin;
+    EXPECT_EQ(0, out.returned);
+    EXPECT_EQ(started + started + "PipeServer: \nPipeServer: alive\n" +
+                  "wait result=WAIT_TIMEOUT\n" + fatalline + exited0,
+              out.trace);
+    EXPECT_EQ((std::vector<int>{0, 1}), out.results);
+    // The deadline is count x pause + time-out + 4 s: here just the 4 s.
+    EXPECT_GE(took, milliseconds(4000));
+    ASSERT_EQ(2u, out.pids.size());
+    EXPECT_FALSE(processexists(out.pids[0])) << "the hung probe is still there";
+    EXPECT_EQ(0, countchildren());
+}
+
+TEST_P(DeadlineCycle, LateProbeStillCountsAlive) {
+    const auto out = runcycle({standin(0, "late 300 alive"), standin(1, "silent")}, 0);
+    EXPECT_EQ(started + started + "PipeServer: alive\nPipeServer: \n" + exited0 + exited0,
+              out.trace);
+}
+
+INSTANTIATE_TEST_SUITE_P(WaitingOn, DeadlineCycle, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "polling" : "pidfd"; });
+
+} // namespace

@@ -1,0 +1,146 @@
+// A stand-in for zendrik in the dispatcher's tests. It takes zendrik's "-i N"
+// (the number of its result pipe) and reports through the probe's own pipe
+// client code, but instead of pinging it does what its behaviour words say:
+//
+//   say TEXT       write TEXT (escapes \0, \n and \\ allowed)
+//   fill N C       write N bytes of the character C
+//   late MS TEXT   sleep MS milliseconds, then as "say"
+//   silent         open the pipe and close it without writing
+//   hold MS        open the pipe, sleep MS milliseconds without writing, exit
+//   never MS       never open the pipe; sleep MS milliseconds and exit
+//   exit CODE      never open the pipe; exit with CODE at once
+//   crash          abort()
+//   hang           sleep 60 s without opening the pipe
+//   report         write "fds=N nice=N cwd=DIR mark=$QUORVEL_TEST_MARK", N
+//                  counting its own open descriptors before the pipe is opened
+//
+// "-x CODE" before the behaviour sets the exit code after a report (default 0).
+// Like zendrik, it ends with exit code 1 when its pipe cannot be opened.
+// Every sleep is cut to 60 s, so no stand-in outlives a broken test for long.
+#include "resultpipe.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <string>
+#include <string_view>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int longestsleepmsec = 60000;
+
+void sleepmsec(int msec) {
+    msec = std::clamp(msec, 0, longestsleepmsec);
+    usleep(static_cast<useconds_t>(msec % 1000) * 1000);
+    sleep(static_cast<unsigned>(msec / 1000));
+}
+
+std::string unescape(std::string_view text) {
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            bytes += text[i];
+            continue;
+        }
+        const char c = text[++i];
+        bytes += c == '0' ? '\0' : c == 'n' ? '\n' : c;
+    }
+    return bytes;
+}
+
+int countdescriptors() {
+    DIR* dir = opendir("/proc/self/fd");
+    if (dir == nullptr) {
+        return -1;
+    }
+    int n = 0;
+    while (const dirent* entry = readdir(dir)) {
+        n += entry->d_name[0] != '.';
+    }
+    closedir(dir);
+    return n - 1; // the directory's own descriptor
+}
+
+std::string report() {
+    const int fds = countdescriptors();
+    char cwd[4096] = "?";
+    if (getcwd(cwd, sizeof cwd) == nullptr) {
+        std::strcpy(cwd, "?");
+    }
+    const char* mark = std::getenv("QUORVEL_TEST_MARK");
+    char text[4200];
+    std::snprintf(text, sizeof text, "fds=%d nice=%d cwd=%s mark=%s", fds,
+                  getpriority(PRIO_PROCESS, 0), cwd, mark != nullptr ? mark : "");
+    return text;
+}
+
+// Opens pipe number `index` of the parent, writes the bytes (if any) and
+// closes it; false when the pipe could not be opened.
+bool deliver(int index, const std::string* bytes, int holdmsec = 0) {
+    char name[256];
+    std::snprintf(name, sizeof name, "\\\\.\\pipe\\mypipe%d", index);
+    name[255] = '\0';
+    const pipehandle pipe = pipeclientopen(name);
+    if (pipe == invalidpipehandle) {
+        return false;
+    }
+    if (bytes != nullptr) {
+        pipeclientwrite(pipe, bytes->data(), bytes->size());
+    }
+    sleepmsec(holdmsec);
+    pipeclientclose(pipe);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int index = 99;
+    int exitcode = 0;
+    int at = 1;
+    for (; at + 1 < argc && argv[at][0] == '-'; at += 2) {
+        (argv[at][1] == 'i' ? index : exitcode) = std::atoi(argv[at + 1]);
+    }
+    const std::string_view behaviour = at < argc ? argv[at] : "";
+    const auto arg = [&](int k) {
+        return at + k < argc ? std::string(argv[at + k]) : std::string();
+    };
+
+    if (behaviour == "crash") {
+        const rlimit nocore{0, 0};
+        setrlimit(RLIMIT_CORE, &nocore);
+        std::abort();
+    }
+    if (behaviour == "exit") {
+        return std::atoi(arg(1).c_str());
+    }
+    if (behaviour == "never" || behaviour == "hang") {
+        sleepmsec(behaviour == "hang" ? longestsleepmsec : std::atoi(arg(1).c_str()));
+        return exitcode;
+    }
+    if (behaviour == "late") {
+        sleepmsec(std::atoi(arg(1).c_str()));
+    }
+    std::string bytes;
+    if (behaviour == "say") {
+        bytes = unescape(arg(1));
+    } else if (behaviour == "late") {
+        bytes = unescape(arg(2));
+    } else if (behaviour == "fill") {
+        bytes.assign(static_cast<std::size_t>(std::atol(arg(1).c_str())), arg(2)[0]);
+    } else if (behaviour == "report") {
+        bytes = report();
+    } else if (behaviour == "silent") {
+        return deliver(index, nullptr) ? exitcode : 1;
+    } else if (behaviour == "hold") {
+        return deliver(index, nullptr, std::atoi(arg(1).c_str())) ? exitcode : 1;
+    } else {
+        std::fprintf(stderr, "dispatchstandin: unknown behaviour \"%s\"\n", behaviour.data());
+        return 2;
+    }
+    return deliver(index, &bytes) ? exitcode : 1;
+}

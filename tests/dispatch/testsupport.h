@@ -1,0 +1,55 @@
+// Helpers shared by the dispatcher's tests.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The command line of a stand-in probe for host `index`. It names the program
+// as the monitor names zendrik, "<name>.exe", found beside the test program.
+std::string standin(int index, std::string_view behaviour);
+
+// What fd 1 received while `run` ran (the test process plays the monitor).
+std::string capturestdout(const std::function<void()>& run);
+
+// One cycle of multiprcfuncwin with these command lines, as the monitor calls it.
+struct cycleoutcome {
+    int returned = 0;
+    std::string trace; // with every process id replaced by <pid>
+    std::vector<long> pids;
+    std::vector<int> results; // 7 where the cycle wrote nothing
+};
+cycleoutcome runcycle(const std::vector<std::string>& commandlines, int pause, int count);
+inline cycleoutcome runcycle(const std::vector<std::string>& commandlines, int pause) {
+    return runcycle(commandlines, pause, static_cast<int>(commandlines.size()));
+}
+
+// "Fatal Eror !!! Child process is not closed normally." as a line.
+inline constexpr char fatalline[] = "Fatal Eror !!! Child process is not closed normally.\n";
+
+int countdescriptors();
+// Child processes of this process, zombies included.
+int countchildren();
+bool processexists(long pid);
+
+// A fresh directory under /tmp, removed with everything in it at scope end.
+class tempdir {
+  public:
+    tempdir();
+    ~tempdir();
+    tempdir(const tempdir&) = delete;
+    tempdir& operator=(const tempdir&) = delete;
+    const std::string& path() const { return path_; }
+    // Creates a file in it with the given content and mode; returns its path.
+    std::string file(std::string_view name, std::string_view content, unsigned mode) const;
+
+  private:
+    std::string path_;
+};
+
+// A local process that is not the probe: it keeps trying (for at most 3 s)
+// to open result pipe `index` of this process and writes `word` into it once
+// it gets through. Returns its pid; forgerexitcode() is 0 when it got through.
+long startforger(int index, std::string_view word);
+int forgerexitcode(long pid);
