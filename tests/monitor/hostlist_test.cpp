@@ -24,6 +24,23 @@ struct AcceptedLine {
     Octets6 mac;
 };
 
+// Test names show the start of the line, with its control characters escaped.
+std::string shown(const std::string& line) {
+    std::string out;
+    for (const char c : line.substr(0, 40)) {
+        out += c == '\n'   ? "\\n"
+               : c == '\r' ? "\\r"
+               : c == '\t' ? "\\t"
+               : c == '\0' ? "\\0"
+                           : std::string(1, c);
+    }
+    return line.size() > 40 ? out + "..." : out;
+}
+
+void PrintTo(const AcceptedLine& c, std::ostream* os) {
+    *os << '"' << shown(c.line) << '"';
+}
+
 class Accepted : public testing::TestWithParam<AcceptedLine> {};
 
 TEST_P(Accepted, YieldsTheRowOfItsLine) {
@@ -92,33 +109,43 @@ INSTANTIATE_TEST_SUITE_P(
                      {127, 0, 0, 1},
                      {0xff, 0xab, 0x22, 0x33, 0x44, 0x55}}));
 
-class Rejected : public testing::TestWithParam<std::string> {};
+struct RejectedLine {
+    RejectedLine(std::string text) : line(std::move(text)) {}
+    RejectedLine(const char* text) : line(text) {}
+    std::string line;
+};
+
+void PrintTo(const RejectedLine& c, std::ostream* os) {
+    *os << '"' << shown(c.line) << '"';
+}
+
+class Rejected : public testing::TestWithParam<RejectedLine> {};
 
 TEST_P(Rejected, GivesNoRow) {
     HostEntry row{};
-    EXPECT_FALSE(parsehostline(GetParam(), row)) << GetParam();
+    EXPECT_FALSE(parsehostline(GetParam().line, row)) << shown(GetParam().line);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, Rejected,
-    testing::Values("pc2 127.0.1 00:11:22:33:44:55\n",       // three numbers
-                    "pc11 127..0.1 00:11:22:33:44:55\n",     // two separators in a row
-                    "pc11 x127.0.0.1 00:11:22:33:44:55\n",   // address not beginning with a digit
-                    "pc3 127.0.1.30 00:11:22:33:44\n",       // five numbers
-                    "pc4 127.0.1.40 0:11:22:33:44:55\n",     // a number of one digit
-                    "pc4 127.0.1.40 00:11:22:33:44:5g\n",    // g is no hex digit
-                    "pc7 127.0.1.70 0011.2233.4455\n",       // three numbers of four digits
-                    "pc17 127.0.1.170 :00:11:22:33:44:55\n", // begins with a separator
-                    "pc6 127.0.1.60\n",                      // no third token
-                    "pc6 127.0.1.60 \n", "label\n", "\n", "", " \t \n", "# office hosts\n",
-                    // Ten characters do not fit the number text: refused, not cut.
-                    "pc 0000000127.0.0.1 00:11:22:33:44:55\n",
-                    "pc 127.0.0.1 00:11:22:33:44:000000000a\n",
-                    "pc 127.0.0.1 000000000a:11:22:33:44:55\n",
-                    "pc 127.0.0." + std::string(300, '1') + " 00:11:22:33:44:55\n",
-                    "pc 127.0.0.1 " + std::string(300, 'f') + ":11:22:33:44:55\n",
-                    // A NUL byte ends the line, as it ends any C string.
-                    std::string("pc 127.0.0.1\0 00:11:22:33:44:55\n", 32)));
+    testing::ValuesIn(std::vector<RejectedLine>{
+        "pc2 127.0.1 00:11:22:33:44:55\n",       // three numbers
+        "pc11 127..0.1 00:11:22:33:44:55\n",     // two separators in a row
+        "pc11 x127.0.0.1 00:11:22:33:44:55\n",   // address not beginning with a digit
+        "pc3 127.0.1.30 00:11:22:33:44\n",       // five numbers
+        "pc4 127.0.1.40 0:11:22:33:44:55\n",     // a number of one digit
+        "pc4 127.0.1.40 00:11:22:33:44:5g\n",    // g is no hex digit
+        "pc7 127.0.1.70 0011.2233.4455\n",       // three numbers of four digits
+        "pc17 127.0.1.170 :00:11:22:33:44:55\n", // begins with a separator
+        "pc6 127.0.1.60\n",                      // no third token
+        "pc6 127.0.1.60 \n", "label\n", "\n", "", " \t \n", "# office hosts\n",
+        // Ten characters do not fit the number text: refused, not cut.
+        "pc 0000000127.0.0.1 00:11:22:33:44:55\n", "pc 127.0.0.1 00:11:22:33:44:000000000a\n",
+        "pc 127.0.0.1 000000000a:11:22:33:44:55\n",
+        "pc 127.0.0." + std::string(300, '1') + " 00:11:22:33:44:55\n",
+        "pc 127.0.0.1 " + std::string(300, 'f') + ":11:22:33:44:55\n",
+        // A NUL byte ends the line, as it ends any C string.
+        std::string("pc 127.0.0.1\0 00:11:22:33:44:55\n", 32)}));
 
 class HostTable : public testing::Test {
   protected:

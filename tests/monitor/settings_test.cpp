@@ -33,6 +33,13 @@ int parse(const std::vector<std::string>& words) {
     return parsecommandline({args.get(), all.size()});
 }
 
+void PrintTo(const CommandLine& c, std::ostream* os) {
+    *os << "quorvel";
+    for (const std::string& w : c.words) {
+        *os << " '" << w << "'";
+    }
+}
+
 class Options : public testing::TestWithParam<CommandLine> {
   protected:
     void SetUp() override { setdefaults(); }
