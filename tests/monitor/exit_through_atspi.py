@@ -3,8 +3,8 @@
 
 Starts quorvel in a fresh directory holding a host list of loopback hosts and
 the icon, finds its window and buttons on the accessibility bus, checks each
-button's name and whether it can be clicked, clicks EXIT and checks the trace
-and the exit status.
+button's name and whether it can be clicked and the process's priority, clicks
+EXIT and checks the trace and the exit status.
 
 Run it on a display and a session bus of its own, for example:
   scripts/with-xvfb dbus-run-session -- /usr/bin/python3 exit_through_atspi.py QUORVEL ICON
@@ -123,6 +123,9 @@ def run(quorvel, icon):
         )
         try:
             frame = find_window(process)
+            nice = os.getpriority(os.PRIO_PROCESS, process.pid)
+            if nice != 19:
+                raise Failure(f"quorvel runs at nice {nice}, expected the idle priority 19")
             by_name = check_buttons(frame)
             if not by_name["EXIT"].queryAction().doAction(0):
                 raise Failure("the EXIT button refused its click action")
@@ -151,7 +154,7 @@ def main():
     except Failure as failure:
         print(f"FAIL: {failure}", file=sys.stderr)
         return 1
-    print("PASS: buttons found by name and state, EXIT ends quorvel with its trace and status 0")
+    print("PASS: buttons found by name and state, idle priority, EXIT ends quorvel with its trace and status 0")
     return 0
 
 

@@ -458,7 +458,7 @@ TEST_F(Window, DeleteRequestEndsTheMainLoopAndKeepsTheWindow) {
 TEST_F(Window, ExitButtonEndsTheMainLoop) {
     buildwindow();
     showwindow();
-    setbuttonsensitve(maskautomatic);
+    setbuttonsensitve(9);
     testing::internal::CaptureStdout();
     const bool ended = runmainloop([](gpointer) -> gboolean {
         gtk_button_clicked(GTK_BUTTON(buttonexit));
