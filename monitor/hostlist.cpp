@@ -1,0 +1,190 @@
+#include "hostlist.h"
+
+#include "settings.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <string>
+
+HostEntry dolist[hosttablerows];
+std::int32_t hostnum;
+
+namespace {
+
+// A line is read in pieces of at most this many characters, newline included.
+constexpr std::size_t linepiece = 999;
+// Digits of one number beyond this many are refused rather than cut.
+constexpr std::size_t numbertextmax = 9;
+// Labels of this length or longer are cut to fit a button.
+constexpr std::size_t labelcut = 7;
+
+constexpr std::string_view separators = " \t";
+
+// The next token after skipping separators; empty when the line has no more.
+std::string_view nexttoken(std::string_view& rest) {
+    const std::size_t start = rest.find_first_not_of(separators);
+    if (start == std::string_view::npos) {
+        rest = {};
+        return {};
+    }
+    rest.remove_prefix(start);
+    const std::size_t end = std::min(rest.find_first_of(separators), rest.size());
+    const std::string_view token = rest.substr(0, end);
+    rest.remove_prefix(end);
+    return token;
+}
+
+bool isdecimal(char c) {
+    return c >= '0' && c <= '9';
+}
+
+int hexvalue(char c) {
+    if (isdecimal(c)) {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// The run of digits at the start of text, by the given digit test.
+template <typename Isdigit> std::string_view digitrun(std::string_view text, Isdigit isdigit) {
+    std::size_t n = 0;
+    while (n < text.size() && isdigit(text[n])) {
+        ++n;
+    }
+    return text.substr(0, n);
+}
+
+// The low 8 bits of a number of at most nine digits. Hexadecimal values stop
+// at the largest signed 32-bit value, as the hardware address has always been
+// read. A longer number does not fit the number text and gives nothing.
+std::optional<std::uint8_t> lowbyte(std::string_view run, int base) {
+    if (run.size() > numbertextmax) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const char c : run) {
+        value = value * static_cast<unsigned>(base) + static_cast<unsigned>(hexvalue(c));
+    }
+    value = std::min<std::uint64_t>(value, INT32_MAX);
+    return static_cast<std::uint8_t>(value & 0xff);
+}
+
+// Four decimal numbers, each followed by exactly one character of any kind.
+bool readaddress(std::string_view token, std::array<std::uint8_t, 4>& ip) {
+    std::size_t p = 0;
+    for (std::size_t k = 0; k < ip.size(); ++k) {
+        if (p >= token.size() || !isdecimal(token[p])) {
+            return false;
+        }
+        const std::string_view run = digitrun(token.substr(p), isdecimal);
+        const std::optional<std::uint8_t> octet = lowbyte(run, 10);
+        if (!octet) {
+            return false;
+        }
+        ip[k] = *octet;
+        p += run.size() + 1;
+    }
+    return true;
+}
+
+// Six hexadecimal numbers of two digits or more, each followed by exactly one
+// character of any kind.
+bool readhardwareaddress(std::string_view token, std::array<std::uint8_t, 6>& mac) {
+    std::size_t p = 0;
+    for (std::size_t k = 0; k < mac.size(); ++k) {
+        if (p >= token.size()) {
+            return false;
+        }
+        const std::string_view run =
+            digitrun(token.substr(p), [](char c) { return hexvalue(c) >= 0; });
+        if (run.size() < 2) {
+            return false;
+        }
+        const std::optional<std::uint8_t> octet = lowbyte(run, 16);
+        if (!octet) {
+            return false;
+        }
+        mac[k] = *octet;
+        p += run.size() + 1;
+    }
+    return true;
+}
+
+void storelabel(std::string_view label, HostEntry& row) {
+    if (label.size() >= labelcut) {
+        std::memcpy(row.hostname, label.data(), labelcut - 1);
+        row.hostname[labelcut - 1] = '.';
+        row.hostname[labelcut] = '\0';
+    } else {
+        std::memcpy(row.hostname, label.data(), label.size());
+        row.hostname[label.size()] = '\0';
+    }
+    row.hostname[sizeof row.hostname - 1] = '\0';
+}
+
+// Reads the next piece of a line as fgets would into a buffer of
+// linepiece + 1 bytes: up to and including the newline, at most linepiece
+// characters. Ends at a NUL byte inside the piece just as a C string would.
+// Returns false at the end of the input or on a read error.
+bool readpiece(std::istream& in, std::string& piece) {
+    piece.clear();
+    while (piece.size() < linepiece) {
+        const int c = in.get();
+        if (c == std::char_traits<char>::eof()) {
+            break;
+        }
+        piece.push_back(static_cast<char>(c));
+        if (c == '\n') {
+            break;
+        }
+    }
+    return !piece.empty();
+}
+
+} // namespace
+
+bool parsehostline(std::string_view line, HostEntry& row) {
+    line = line.substr(0, line.find('\0'));
+    std::string_view rest = line;
+    const std::string_view label = nexttoken(rest);
+    if (label.empty()) {
+        return false;
+    }
+    storelabel(label, row);
+    const std::string_view address = nexttoken(rest);
+    if (address.empty() || !readaddress(address, row.ip)) {
+        return false;
+    }
+    const std::string_view hardware = nexttoken(rest);
+    return !hardware.empty() && readhardwareaddress(hardware, row.mac);
+}
+
+int readlistfrom(std::istream& in) {
+    std::int32_t n = 0;
+    std::string piece;
+    piece.reserve(linepiece);
+    while (n < maxhosts && readpiece(in, piece)) {
+        if (parsehostline(piece, dolist[n])) {
+            ++n;
+        }
+    }
+    hostnum = n;
+    return 1;
+}
+
+int readlist() {
+    std::ifstream in(hostlistfile);
+    if (!in.is_open()) {
+        return -1;
+    }
+    return readlistfrom(in);
+}

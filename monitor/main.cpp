@@ -1,0 +1,33 @@
+// quorvel: shows whether the hosts of a small network answer, one button per host.
+#include "cycle.h"
+#include "priority.h"
+#include "settings.h"
+#include "trace.h"
+#include "window.h"
+
+#include <cstddef>
+#include <gtk/gtk.h>
+
+int main(int argc, char** argv) {
+    linebufferedtrace();
+    setidlepriority();
+    // GTK takes its own options out first. The display is opened only after
+    // our options have been read, so that a malformed command line ends the
+    // program with status 1 and no word printed, display or not.
+    gtk_parse_args(&argc, &argv);
+    setdefaults();
+    if (parsecommandline({argv, static_cast<std::size_t>(argc)}) != 0) {
+        return 1;
+    }
+    derivesettings();
+    gtk_init(&argc, &argv);
+
+    buildwindow();
+    breakauto = 0;
+    setbuttonlabelfonthighlow(maskautomatic);
+    setbuttonsensitve(maskautomatic);
+    showwindow();
+    armprobetimer();
+    gtk_main();
+    return 0;
+}

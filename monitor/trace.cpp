@@ -1,0 +1,7 @@
+#include "trace.h"
+
+#include <cstdio>
+
+void linebufferedtrace() {
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+}
