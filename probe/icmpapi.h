@@ -24,7 +24,9 @@ struct IP_OPTION_INFORMATION {
 
 // One reply record. The echo library stores it at the start of the caller's
 // reply buffer; Data points at the echo data, which the library copies into
-// the same buffer after the record.
+// the same buffer right after the record, as much of it as fits; DataSize
+// counts the bytes stored there. A record made from an ICMP error report
+// carries the reporting address and the matching status, and no data.
 struct ICMP_ECHO_REPLY {
     ipaddr Address;
     std::uint32_t Status;

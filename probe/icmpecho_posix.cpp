@@ -49,6 +49,8 @@ struct echohandle {
     // Raw sockets: chosen here. Datagram sockets: the kernel's, learnt after
     // the first send.
     std::uint16_t ident = 0;
+    // A late answer to the previous request must never pass for the next one.
+    std::uint16_t lastsequence = 0;
 };
 
 class uniquefd {
@@ -362,7 +364,10 @@ std::uint32_t sendecho(echohandle& handle, std::uint32_t destination,
     }
     echorequestkey key;
     key.ident = handle.ident;
-    key.sequence = random16();
+    do {
+        key.sequence = random16();
+    } while (key.sequence == handle.lastsequence);
+    handle.lastsequence = key.sequence;
     key.destination = destination;
     const auto start = steadyclock::now();
     if (const std::uint32_t failure =

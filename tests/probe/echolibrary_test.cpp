@@ -120,7 +120,7 @@ TEST_F(EchoLibrary, ReplyBufferMustHoldRecordDataAndAnErrorsWorth) {
     EXPECT_EQ(32, recordof(enough).DataSize);
 }
 
-TEST_F(EchoLibrary, RefusesTheUnspecifiedAddress) {
+TEST_F(EchoLibrary, RefusesTheAllZeroAddress) {
     std::vector<std::uint8_t> buffer(8232);
     errno = 0;
     EXPECT_EQ(0u, echo("0.0.0.0", 32, buffer));

@@ -100,6 +100,7 @@ def cases(lab):
         ("negative time-out does not wait", lab.silent_addresses[1], -5, 0, "dead"),
         ("host name, never equal to the reply address", "localhost", TIMEOUT, 0, "dead"),
         ("host name that cannot be resolved", "no-such-host.invalid", TIMEOUT, 1, ""),
+        ("empty host text", "", TIMEOUT, 1, ""),
     ]
 
 
