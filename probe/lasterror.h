@@ -1,0 +1,6 @@
+// The last error code of the calling thread, as the echo library left it.
+#pragma once
+
+#include <cstdint>
+
+std::uint32_t lasterror();

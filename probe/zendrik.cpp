@@ -1,0 +1,43 @@
+// zendrik: pings one host once and reports "alive" or "dead" into the result
+// pipe its monitor created for that host. Prints nothing; the exit code tells
+// how far it got (0 reported, 1 bad command line, failed name lookup or no
+// pipe, 2 to 5 the echo could not be set up).
+#include "commandline.h"
+#include "pingonece_funcwin.h"
+#include "resultpipe.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr int exitreported = 0;
+constexpr int exitnopipe = 1;
+constexpr int exitbadcommandline = 1;
+
+// One attempt, no waiting for a busy pipe: a probe that cannot report ends.
+int reportverdict(const char* pipename, const char* word) {
+    const pipehandle pipe = pipeclientopen(pipename);
+    if (pipe == invalidpipehandle) {
+        return exitnopipe;
+    }
+    pipeclientwrite(pipe, word, std::strlen(word));
+    pipeclientclose(pipe);
+    return exitreported;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    probesettings settings;
+    if (!readcommandline(argc, argv, settings)) {
+        return exitbadcommandline;
+    }
+    const int alive = pingonece_funcwin(settings.hosttext.data(), settings.timeout, 0);
+    const char* word = (alive == 1 ? "alive" : "dead");
+    char achPipeName[256];
+    std::snprintf(achPipeName, sizeof achPipeName, "\\\\.\\pipe\\mypipe%d",
+                  static_cast<int>(settings.pipeindex));
+    achPipeName[255] = '\0';
+    return reportverdict(achPipeName, word);
+}

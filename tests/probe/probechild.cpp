@@ -1,0 +1,200 @@
+#include "probechild.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// A probe that has not ended by then is killed and reported as not exited.
+constexpr auto proberunlimit = std::chrono::seconds(30);
+
+class ownedfd {
+  public:
+    explicit ownedfd(int fd = -1) : fd_(fd) {}
+    ~ownedfd() { reset(); }
+    ownedfd(const ownedfd&) = delete;
+    ownedfd& operator=(const ownedfd&) = delete;
+    int get() const { return fd_; }
+    void reset(int fd = -1) {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+        fd_ = fd;
+    }
+
+  private:
+    int fd_;
+};
+
+// The address the monitor with this process id gives the pipe with that
+// index; written out here on its own so that a change on either side shows.
+socklen_t pipeaddress(int index, sockaddr_un& address) {
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    const int n =
+        std::snprintf(address.sun_path + 1, sizeof address.sun_path - 1,
+                      "quorvel/%ld/\\\\.\\pipe\\mypipe%d", static_cast<long>(getpid()), index);
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + n);
+}
+
+int makepipe(int index, int backlog) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un address;
+    const socklen_t length = pipeaddress(index, address);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        listen(fd, backlog) != 0) {
+        std::perror("test pipe");
+        std::abort();
+    }
+    return fd;
+}
+
+int connectdecoy(int index) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un address;
+    const socklen_t length = pipeaddress(index, address);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+        std::perror("decoy client");
+        std::abort();
+    }
+    return fd;
+}
+
+[[noreturn]] void execprobe(const proberequest& request, int output) {
+    dup2(output, STDOUT_FILENO);
+    dup2(output, STDERR_FILENO);
+    if (request.standinscript.empty()) {
+        unsetenv("ICMPECHO_STANDIN");
+    } else {
+        setenv("ICMPECHO_STANDIN", request.standinscript.c_str(), 1);
+    }
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(request.program.c_str()));
+    for (const std::string& word : request.args) {
+        argv.push_back(const_cast<char*>(word.c_str()));
+    }
+    argv.push_back(nullptr);
+    execv(request.program.c_str(), argv.data());
+    _exit(127);
+}
+
+// Everything the child prints, until it closes its output or time runs out.
+std::string collectoutput(int fd, std::chrono::steady_clock::time_point deadline) {
+    std::string text;
+    char chunk[512];
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd wanted{fd, POLLIN, 0};
+        if (poll(&wanted, 1, 100) <= 0) {
+            continue;
+        }
+        const ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n <= 0) {
+            break;
+        }
+        text.append(chunk, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+int reap(pid_t child, std::chrono::steady_clock::time_point deadline) {
+    int status = 0;
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            return -1;
+        }
+        usleep(10000);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The connection the probe made, if any, and what it wrote before closing.
+void takeverdict(int pipe, pid_t child, proberun& run) {
+    for (;;) {
+        ownedfd connection(accept4(pipe, nullptr, nullptr, SOCK_CLOEXEC));
+        if (connection.get() < 0) {
+            return;
+        }
+        ucred peer{};
+        socklen_t length = sizeof peer;
+        getsockopt(connection.get(), SOL_SOCKET, SO_PEERCRED, &peer, &length);
+        if (peer.pid != child) {
+            continue; // the decoy of a taken pipe
+        }
+        run.connected = true;
+        run.peeristheprobe = true;
+        char chunk[512];
+        ssize_t n;
+        while ((n = read(connection.get(), chunk, sizeof chunk)) > 0) {
+            run.pipebytes.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+}
+
+} // namespace
+
+proberun runprobe(const proberequest& request) {
+    ownedfd pipe;
+    ownedfd decoy;
+    if (request.mode != pipemode::absent) {
+        pipe.reset(makepipe(request.pipeindex, request.mode == pipemode::taken ? 0 : 4));
+    }
+    if (request.mode == pipemode::closed) {
+        pipe.reset();
+    }
+    if (request.mode == pipemode::taken) {
+        decoy.reset(connectdecoy(request.pipeindex));
+    }
+    int output[2];
+    if (pipe2(output, O_CLOEXEC) != 0) {
+        std::abort();
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        execprobe(request, output[1]);
+    }
+    close(output[1]);
+    ownedfd outputread(output[0]);
+    const auto deadline = std::chrono::steady_clock::now() + proberunlimit;
+    proberun run;
+    run.printed = collectoutput(outputread.get(), deadline);
+    run.exitcode = reap(child, deadline);
+    if (pipe.get() >= 0) {
+        takeverdict(pipe.get(), child, run);
+    }
+    return run;
+}
+
+standinlog::standinlog() {
+    char name[] = "/tmp/zendrik-standin-XXXXXX";
+    const int fd = mkstemp(name);
+    if (fd < 0) {
+        std::abort();
+    }
+    close(fd);
+    path_ = name;
+}
+
+standinlog::~standinlog() {
+    unlink(path_.c_str());
+}
+
+std::string standinlog::calls() const {
+    std::ifstream file(path_);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
