@@ -1,23 +1,184 @@
-// Placeholders. The probe cycle, the operating modes and the wake-up of a
-// host are not built yet. Until they are, these handlers deliberately do
-// nothing at all: no timer is armed, no probe is started, nothing is printed,
-// and no button changes state, so the window never shows a verdict it did
-// not get. The window is already wired to them, so filling in this file is
-// all the probe cycle needs.
+// The probe cycle and the two operating modes: automatic (a cycle every 20 s
+// from the probe timer) and manual (a cycle when UPDATE is pressed), and the
+// wake-up of a host that did not answer.
 #include "cycle.h"
 
+#include "hostlist.h"
+#include "multiprcfuncwin.h"
+#include "settings.h"
+#include "udpmagicsend_funcwg.h"
+#include "window.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <glib.h>
+
 std::int32_t breakauto;
+std::int32_t dispmaxintervalsec;
 
-void autostart(GtkWidget* /*button*/, gpointer /*data*/) {}
+namespace {
 
-void manual(GtkWidget* /*button*/, gpointer /*data*/) {}
+constexpr guint probetimerpriority = 300; // GLib's low priority
+constexpr guint probetimerseconds = 20;
 
-void clearstatus(GtkWidget* /*button*/, gpointer /*data*/) {}
+// The one armed probe timer, 0 when none is armed. Toggling MANUAL and
+// AUTOSTART must not stack timers: each would run a cycle of its own until
+// the window was blocked most of the time.
+guint probetimer = 0;
 
-gboolean updatestatus(GtkWidget* /*source*/, gpointer /*flag*/) {
-    return breakauto == 0;
+// The pending-event loop before a cycle may dispatch a timer tick that falls
+// due just then; a cycle must never run inside another one.
+bool cyclerunning = false;
+
+gboolean probetimertick(gpointer flag) {
+    const gboolean keep = updatestatus(nullptr, flag);
+    if (!keep) {
+        probetimer = 0; // returning FALSE removes the source
+    }
+    return keep;
 }
 
-void ponfunc(GtkWidget* /*button*/, gpointer /*index*/) {}
+void printhosttable() {
+    for (int i = 0; i < hostnum; ++i) {
+        const HostEntry& host = dolist[i];
+        g_print("Index-%d hostname=%s ip=%d.%d.%d.%d  mac=%02x:%02x:%02x:%02x:%02x:%02x\n", i,
+                host.hostname, host.ip[0], host.ip[1], host.ip[2], host.ip[3], host.mac[0],
+                host.mac[1], host.mac[2], host.mac[3], host.mac[4], host.mac[5]);
+    }
+}
 
-void armprobetimer() {}
+void showestimate() {
+    dispmaxintervalsec = estimatecyclesec(hostnum, cpcintervalmsec, timeoutmsec);
+    char title[64];
+    std::snprintf(title, sizeof title, "Searching .......... (~ %dsec)", dispmaxintervalsec);
+    title[63] = '\0';
+    gtk_window_set_title(GTK_WINDOW(mywindow), title);
+}
+
+// Draws the new title and button states before the cycle blocks the loop.
+void drawpendingevents() {
+    gtk_widget_show_now(mywindow);
+    while (g_main_context_pending(nullptr)) {
+        g_main_context_iteration(nullptr, FALSE);
+    }
+}
+
+} // namespace
+
+int estimatecyclesec(int count, int pausemsec, int timeout) {
+    // In double precision from the start: the product of two option values
+    // may not fit an int, and the result is clamped before it becomes one.
+    const double seconds =
+        (static_cast<double>(count) * pausemsec + static_cast<double>(timeout)) / 1000.0 + 0.5;
+    const double clamped = std::clamp(seconds, static_cast<double>(INT_MIN) + 4.0,
+                                      static_cast<double>(INT_MAX) - 4.0);
+    return static_cast<int>(clamped) + 4;
+}
+
+void formatprobecommand(int index, const HostEntry& host, int timeout,
+                        char (&commandline)[probecommandsize]) {
+    char address[20];
+    std::snprintf(address, sizeof address, "%d.%d.%d.%d", host.ip[0], host.ip[1], host.ip[2],
+                  host.ip[3]);
+    address[19] = '\0';
+    std::snprintf(commandline, probecommandsize, "zendrik.exe -i %d -h %s -t %d", index, address,
+                  timeout);
+    commandline[probecommandsize - 1] = '\0';
+}
+
+void armprobetimer() {
+    if (probetimer == 0) {
+        probetimer = g_timeout_add_full(probetimerpriority, probetimerseconds * 1000,
+                                        probetimertick, GINT_TO_POINTER(1), nullptr);
+    }
+}
+
+bool probetimerarmed() { return probetimer != 0; }
+
+void autostart(GtkWidget* /*button*/, gpointer /*data*/) {
+    breakauto = 0;
+    // A timer still armed from before MANUAL goes on ticking now that the
+    // mode is automatic again; a second one would double the cycles.
+    armprobetimer();
+    setbuttonsensitve(maskautomatic);
+    setbuttonlabelfonthighlow(maskautomatic);
+}
+
+void manual(GtkWidget* /*button*/, gpointer /*data*/) {
+    // The timer stays armed: its next tick runs one more cycle, finds manual
+    // mode and removes itself.
+    breakauto = 1;
+    setbuttonsensitve(maskmanual);
+    setbuttonlabelfonthighlow(maskmanual);
+}
+
+void clearstatus(GtkWidget* /*button*/, gpointer /*data*/) {
+    for (int i = 0; i < hostnum; ++i) {
+        gtk_widget_set_sensitive(buttonhost[i], FALSE);
+        sethostlabelfonthighlow(i, 0);
+    }
+}
+
+gboolean updatestatus(GtkWidget* /*source*/, gpointer flag) {
+    if (cyclerunning) {
+        return breakauto == 0;
+    }
+    if (flag == nullptr) {
+        clearstatus(nullptr, nullptr);
+        printhosttable();
+        showestimate();
+        setbuttonlabelfonthighlow(0);
+    }
+    setbuttonsensitve(maskcycle);
+    drawpendingevents();
+
+    cyclerunning = true;
+    doping();
+    cyclerunning = false;
+
+    gtk_window_set_title(GTK_WINDOW(mywindow), "HOST STATUS");
+    if (breakauto != 0) {
+        setbuttonsensitve(maskmanual);
+        setbuttonlabelfonthighlow(maskmanual);
+        return FALSE;
+    }
+    setbuttonsensitve(maskautomatic);
+    setbuttonlabelfonthighlow(maskautomatic);
+    return TRUE;
+}
+
+int doping() {
+    static char commandlines[maxhosts][probecommandsize];
+    // Zero, not alive, is what a host keeps when the dispatcher returns
+    // early without having read any verdict.
+    int results[maxhosts] = {};
+    for (int i = 0; i < hostnum; ++i) {
+        formatprobecommand(i, dolist[i], timeoutmsec, commandlines[i]);
+    }
+    multiprcsetechotimeout(timeoutmsec);
+    multiprcfuncwin(commandlines, cpcintervalmsec, hostnum, results);
+
+    for (int i = 0; i < hostnum; ++i) {
+        dolist[i].status = results[i] == 1 ? 1 : 0;
+        g_print("%d:%d\n", i, dolist[i].status);
+        gtk_widget_set_sensitive(buttonhost[i], dolist[i].status == 0);
+        sethostlabelfonthighlow(i, dolist[i].status);
+    }
+    return 1;
+}
+
+int ponfunc(GtkWidget* /*button*/, gpointer data) {
+    const int index = GPOINTER_TO_INT(data);
+    if (index < 0 || index >= hostnum) {
+        return 0;
+    }
+    // Copies: the sender overwrites the last octet with 255, and the table
+    // must go on holding the host's own address for the next cycle.
+    unsigned char address[4];
+    unsigned char hwaddress[6];
+    std::copy(dolist[index].ip.begin(), dolist[index].ip.end(), address);
+    std::copy(dolist[index].mac.begin(), dolist[index].mac.end(), hwaddress);
+    udpmagicsend(address, hwaddress);
+    return 1;
+}
