@@ -71,8 +71,8 @@ int estimatecyclesec(int count, int pausemsec, int timeout) {
     // may not fit an int, and the result is clamped before it becomes one.
     const double seconds =
         (static_cast<double>(count) * pausemsec + static_cast<double>(timeout)) / 1000.0 + 0.5;
-    const double clamped = std::clamp(seconds, static_cast<double>(INT_MIN) + 4.0,
-                                      static_cast<double>(INT_MAX) - 4.0);
+    const double clamped =
+        std::clamp(seconds, static_cast<double>(INT_MIN) + 4.0, static_cast<double>(INT_MAX) - 4.0);
     return static_cast<int>(clamped) + 4;
 }
 
@@ -94,7 +94,9 @@ void armprobetimer() {
     }
 }
 
-bool probetimerarmed() { return probetimer != 0; }
+bool probetimerarmed() {
+    return probetimer != 0;
+}
 
 void autostart(GtkWidget* /*button*/, gpointer /*data*/) {
     breakauto = 0;

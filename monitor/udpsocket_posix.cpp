@@ -7,7 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-bool udpsocketstartup() { return true; }
+bool udpsocketstartup() {
+    return true;
+}
 
 void udpsocketcleanup() {}
 
