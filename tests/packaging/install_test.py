@@ -8,7 +8,7 @@ where it cannot and must say so, and a staged install that leaves it to the
 package; the desktop entry (desktop-file-validate) and its launcher, run with
 a stand-in quorvel; the manual pages (groff and man without warnings).
 
-Usage: install_test.py --build BUILD_DIR --configured-prefix PREFIX
+Usage: install_test.py --build BUILD_DIR --configured-prefix PREFIX [--sanitized]
 Prints "N passed, M failed"; exit status 0 when nothing failed.
 """
 import argparse
@@ -83,7 +83,7 @@ def check_files(prefix, results):
                       oct(mode))
 
 
-def check_zendrik(prefix, configured, results):
+def check_zendrik(prefix, configured, sanitized, results):
     zendrik = os.path.join(prefix, "bin/zendrik")
     dynamic = run(["readelf", "-d", zendrik]).stdout
     runpath = [line.split("[", 1)[1].rstrip("]") for line in dynamic.splitlines()
@@ -91,6 +91,13 @@ def check_zendrik(prefix, configured, results):
     expected = f"$ORIGIN/../lib/quorvel:{configured}/lib/quorvel"
     results.check("zendrik's run path: its private directory, relative and in full",
                   runpath == [expected], f"{runpath}, expected [{expected!r}]")
+    if sanitized:
+        # The sanitizer runtime's dlopen stands between zendrik and the loader,
+        # which then searches the runtime's run path instead of zendrik's. The
+        # plain build runs this check, and the package test runs the package.
+        print("note: installed zendrik not run in a sanitizer build (its dlopen hides the "
+              "run path)", flush=True)
+        return
     # It pings loopback and finds no pipe of a parent (exit 1), or has no ICMP
     # socket for this user (exit 5); 3 would mean the library was not found.
     for where in ("/", prefix):
@@ -245,6 +252,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
     parser.add_argument("--configured-prefix", required=True)
+    parser.add_argument("--sanitized", action="store_true")
     args = parser.parse_args()
     results = Results()
     with tempfile.TemporaryDirectory(prefix="quorvel-install-") as work:
@@ -252,7 +260,7 @@ def main():
         check_capability_cases(args.build, work, results)
         prefix = os.path.join(work, "cap-self")
         check_files(prefix, results)
-        check_zendrik(prefix, args.configured_prefix, results)
+        check_zendrik(prefix, args.configured_prefix, args.sanitized, results)
         check_desktop_entry(prefix, results)
         check_launcher(prefix, work, results)
         check_manual_pages(prefix, results)
