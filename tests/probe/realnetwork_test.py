@@ -61,7 +61,11 @@ def no_record(lasterror):
 # or the last error when none was stored.
 RECORDS = {
     "10.200.1.2": record("10.200.1.2"),
-    "10.200.1.200": no_record(11010),
+    # ARP for an address no one holds fails after about 3 s; while the
+    # kernel's neighbour entry stays failed (from an earlier probe of the same
+    # address), a new request gets the kernel's own host-unreachable report at
+    # once instead of a time-out. Either way no echo came back.
+    "10.200.1.200": (no_record(11010), record("10.200.1.1", 11003, 0)),
     "10.200.4.1": no_record(11003),
     "10.200.3.10": record("10.200.3.10"),
     "10.200.3.11": record("10.200.3.11"),
@@ -141,7 +145,9 @@ class Results:
         self._count(problems)
 
     def compare(self, label, line, expected):
-        problems = [] if line == expected else [f"expected {expected!r}"]
+        """expected: the one right line, or a tuple of lines that are each right."""
+        choices = expected if isinstance(expected, tuple) else (expected,)
+        problems = [] if line in choices else [f"expected {expected!r}"]
         status = "ok  " if not problems else "FAIL"
         print(f"{status} {label}: {line}" + ("" if not problems else "  <- " + problems[0]),
               flush=True)
