@@ -126,10 +126,18 @@ int multiprcfuncwin(const char (*commandlines)[256], int pause, int count, int* 
             return -1;
         }
     }
+    // Each pause counts from the moment its start began, so the time a start
+    // takes is not added to it: the starts are one pause apart and the read
+    // phase begins count pauses after the first start, however long the
+    // process starts took, as long as each takes less than a pause. A start
+    // that takes longer is followed by no pause at all, and the next start
+    // comes at once.
     for (int i = 0; i < count; ++i) {
+        const deadline pauseend =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(pause);
         processrelease(processes[i]);
         createdochildprc(commandlines[i], processes[i]);
-        processsleep(pause);
+        processsleepuntil(pauseend);
     }
     for (int i = 0; i < count; ++i) {
         results[i] = mypipereadclose(pipes[i], processes[i], until);

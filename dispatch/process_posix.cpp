@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <ctime>
 #include <poll.h>
@@ -257,6 +258,21 @@ void processsleep(int msec) {
     }
     timespec left{msec / 1000, (msec % 1000) * 1000000L};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+void processsleepuntil(deadline until) {
+    // steady_clock is CLOCK_MONOTONIC on Linux, so its time points are the
+    // absolute times that clock_nanosleep takes; an absolute wait that is
+    // interrupted resumes towards the same moment instead of starting over.
+    const auto since =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(until.time_since_epoch());
+    if (since.count() <= 0) {
+        return;
+    }
+    const timespec at{static_cast<time_t>(since.count() / 1000000000),
+                      static_cast<long>(since.count() % 1000000000)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
     }
 }
 

@@ -432,7 +432,12 @@ std::uint32_t sendecho(echohandle& handle, std::uint32_t destination,
         return 0;
     }
     key.ident = handle.ident;
-    std::vector<std::uint8_t> buffer(65536);
+    // Room for the largest IP packet, left uninitialised: a read touches only
+    // the pages it fills, and zeroing 64 KiB would cost a probe process more
+    // page faults than all the rest of its echo.
+    constexpr std::size_t largestpacket = 65536;
+    const auto storage = std::make_unique_for_overwrite<std::uint8_t[]>(largestpacket);
+    const std::span<std::uint8_t> buffer(storage.get(), largestpacket);
     const auto answer =
         awaitanswer(handle, buffer, key, start + std::chrono::milliseconds(timeout));
     if (!answer) {

@@ -6,7 +6,8 @@
 //
 // Prints each cycle's trace (unless -q) and a line "results: r0 r1 ..." per
 // cycle on standard output, and with -q one line of figures per cycle on
-// standard error: "cycle N ms=… fds=… children=… rss_kb=…".
+// standard error: "cycle N ms=… fds=… children=… rss_kb=… alive=…", the last
+// figure being the number of hosts reported alive.
 #include "multiprcfuncwin.h"
 
 #include <chrono>
@@ -131,15 +132,17 @@ int main(int argc, char** argv) {
         multiprcfuncwin(commandlines, o.pause, count, results);
         const auto elapsed = std::chrono::steady_clock::now() - start;
         std::printf("results:");
+        int alive = 0;
         for (int i = 0; i < count; ++i) {
             std::printf(" %d", results[i]);
+            alive += results[i] == 1;
         }
         std::printf("\n");
         std::fflush(stdout);
         if (o.quiet) {
-            std::fprintf(stderr, "cycle %d ms=%.1f fds=%d children=%d rss_kb=%ld\n", cycle,
+            std::fprintf(stderr, "cycle %d ms=%.1f fds=%d children=%d rss_kb=%ld alive=%d\n", cycle,
                          std::chrono::duration<double, std::milli>(elapsed).count(),
-                         countentries("/proc/self/fd"), countchildren(), residentkb());
+                         countentries("/proc/self/fd"), countchildren(), residentkb(), alive);
         }
     }
     return 0;
