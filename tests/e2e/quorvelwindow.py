@@ -96,7 +96,7 @@ class Quorvel:
     def _read(self, stream, into):
         for line in stream:
             with self._lock:
-                into.append((time.monotonic(), line.rstrip("\n")))
+                into.append((time.monotonic(), line))
 
     def __enter__(self):
         return self
@@ -115,16 +115,19 @@ class Quorvel:
     # -- the trace ----------------------------------------------------------
 
     def lines(self):
-        """Every trace line so far, each as (arrival time, text)."""
+        """Every trace line so far, each as (arrival time, text without its
+        line end)."""
         with self._lock:
-            return list(self._lines)
+            return [(t, line.rstrip("\n")) for t, line in self._lines]
 
     def errors(self):
         with self._lock:
-            return "\n".join(text for _, text in self._errors)
+            return "".join(text for _, text in self._errors)
 
     def trace(self):
-        return "\n".join(text for _, text in self.lines())
+        """The whole trace so far, exactly as printed."""
+        with self._lock:
+            return "".join(text for _, text in self._lines)
 
     # -- the window ---------------------------------------------------------
 
