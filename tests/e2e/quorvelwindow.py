@@ -51,6 +51,17 @@ def wait_until(condition, timeout, what):
         time.sleep(POLL)
 
 
+def applications():
+    """Name and process id of every application on the accessibility bus."""
+    found = []
+    for app in pyatspi.Registry.getDesktop(0):
+        try:
+            found.append((app.name, app.get_process_id()))
+        except Exception as error:
+            found.append((None, repr(error)))
+    return found
+
+
 class WorkDir:
     """A fresh working directory holding a host list and the icon."""
 
@@ -75,7 +86,7 @@ class Quorvel:
         env.pop("NO_AT_BRIDGE", None)  # the bridge is what puts the window on the bus
         self.launched = time.monotonic()
         self.process = subprocess.Popen(
-            [program, *args], cwd=workdir, env=env, stdout=subprocess.PIPE,
+            [os.path.abspath(program), *args], cwd=workdir, env=env, stdout=subprocess.PIPE,
             stderr=subprocess.PIPE, text=True)
         self._lines = []  # (arrival time, line without its newline)
         self._errors = []
@@ -149,7 +160,10 @@ class Quorvel:
                     continue
             return None
 
-        self.frame = wait_until(frame, START_TIMEOUT, "the HOST STATUS window on the bus")
+        try:
+            self.frame = wait_until(frame, START_TIMEOUT, "the HOST STATUS window on the bus")
+        except Failure as failure:
+            raise Failure(f"{failure}; applications on the bus: {applications()}")
         self.window_seen = time.monotonic()
         found = pyatspi.utils.findAllDescendants(
             self.frame, lambda a: a is not None and a.getRole() == pyatspi.ROLE_PUSH_BUTTON)
@@ -216,8 +230,11 @@ class TitleWatch:
     second in a thread of its own, each reading with its time."""
 
     def __init__(self, quorvel):
+        if quorvel.xid is None:
+            raise Failure("the title can be watched only once the window is found")
         self.quorvel = quorvel
         self.readings = []
+        self.error = None
         self._stop = threading.Event()
         self._thread = threading.Thread(target=self._run, daemon=True)
 
@@ -230,15 +247,22 @@ class TitleWatch:
         self._thread.join(timeout=10)
 
     def _run(self):
-        while not self._stop.is_set():
-            before = time.monotonic()
-            title = self.quorvel.title()
-            self.readings.append((before, time.monotonic(), title))
-            self._stop.wait(POLL)
+        try:
+            while not self._stop.is_set():
+                before = time.monotonic()
+                title = self.quorvel.title()
+                self.readings.append((before, time.monotonic(), title))
+                self._stop.wait(POLL)
+        except Exception as error:  # reported by seen()
+            self.error = error
 
     def seen(self):
+        """Every reading so far, each as (time before, time after, title)."""
+        if self.error is not None:
+            raise Failure(f"reading the title failed: {self.error}")
         return list(self.readings)
 
     def wait_for(self, title, timeout, what):
         """Waits until the latest reading is the given title."""
-        wait_until(lambda: self.readings and self.readings[-1][2] == title, timeout, what)
+        wait_until(lambda: (lambda seen: seen and seen[-1][2] == title)(self.seen()), timeout,
+                   what)
