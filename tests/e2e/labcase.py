@@ -7,7 +7,6 @@ import time
 import traceback
 
 from cycletrace import cycles
-from labhosts import HOSTLIST  # noqa: F401 (the cases' host list)
 from quorvelwindow import MANUAL, Failure, TitleWatch, clickable_commands, wait_until
 
 HOSTS = ["late", "echo1", "echo2", "silent", "unreac.", "toolat."]

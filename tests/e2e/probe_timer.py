@@ -21,6 +21,7 @@ import sys
 import time
 
 import labcase as lc
+from labhosts import HOSTLIST
 from quorvelwindow import AUTOMATIC, MANUAL, Failure, Quorvel, TitleWatch, WorkDir
 
 TICK = 20
@@ -78,7 +79,7 @@ def ticks(quorvel):
 
 
 def case(program, icon):
-    with WorkDir(lc.HOSTLIST, icon) as work, Quorvel(program, work, lc.ARGS) as quorvel:
+    with WorkDir(HOSTLIST, icon) as work, Quorvel(program, work, lc.ARGS) as quorvel:
         quorvel.find_window()
         with TitleWatch(quorvel) as watch:
             ticks(quorvel)

@@ -12,11 +12,12 @@ session bus of its own.
 import sys
 
 import labcase as lc
+from labhosts import HOSTLIST
 from quorvelwindow import AUTOMATIC, COMMANDS, MANUAL, Failure, Quorvel, WorkDir
 
 
 def case(program, icon):
-    with WorkDir(lc.HOSTLIST, icon) as work, Quorvel(program, work, lc.ARGS) as quorvel:
+    with WorkDir(HOSTLIST, icon) as work, Quorvel(program, work, lc.ARGS) as quorvel:
         quorvel.find_window()
         if quorvel.button_names() != lc.HOSTS + COMMANDS:
             raise Failure(f"buttons {quorvel.button_names()}, expected {lc.HOSTS + COMMANDS}")

@@ -19,6 +19,7 @@ import threading
 import time
 
 import labcase as lc
+from labhosts import HOSTLIST
 from quorvelwindow import Failure, Quorvel, WorkDir, wait_until
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -89,7 +90,7 @@ def clicks(quorvel, receiver, name, count, arriving):
 
 
 def case(program, icon):
-    with Receiver(os.environ["LAB_ECHO"]) as receiver, WorkDir(lc.HOSTLIST, icon) as work, \
+    with Receiver(os.environ["LAB_ECHO"]) as receiver, WorkDir(HOSTLIST, icon) as work, \
             Quorvel(program, work, lc.ARGS) as quorvel:
         quorvel.find_window()
         lc.enter_manual(quorvel)
