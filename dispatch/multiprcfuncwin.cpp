@@ -11,6 +11,13 @@ namespace {
 
 int echotimeoutmsec = 1000;
 
+// Exit codes of the last cycle's probes, by host; -1 where none was read.
+std::array<long, multiprcmaxhosts> lastexitcodes = [] {
+    std::array<long, multiprcmaxhosts> none;
+    none.fill(-1);
+    return none;
+}();
+
 // Beyond the pauses and the echo time-out, the time a cycle allows for
 // starting processes and for the probes' own set-up.
 constexpr std::chrono::milliseconds startupallowance{4000};
@@ -27,6 +34,13 @@ deadline cycledeadline(int pause, int count) {
 
 void multiprcsetechotimeout(int msec) {
     echotimeoutmsec = std::max(msec, 0);
+}
+
+long multiprclastexitcode(int index) {
+    if (index < 0 || index >= multiprcmaxhosts) {
+        return -1;
+    }
+    return lastexitcodes[static_cast<std::size_t>(index)];
 }
 
 int mypipeopen(int number, pipeslot& slot) {
@@ -61,16 +75,17 @@ int mypipereadclose(pipeslot& slot, const childprocess& probe, deadline until) {
     return isalive ? 1 : 0;
 }
 
-int closechildprc(childprocess& slot, deadline until) {
+int closechildprc(childprocess& slot, deadline until, long& exitcode) {
     int result = -1;
+    exitcode = -1;
     switch (processwait(slot, until)) {
     case waitoutcome::ended: {
         std::printf("wait result=WAIT_OBJECT_0\n");
-        long exitcode = 0;
         if (processexitcode(slot, exitcode)) {
             std::printf("exitCode=%ld/%lx\n", exitcode, static_cast<unsigned long>(exitcode));
             result = 0;
         } else {
+            exitcode = -1;
             std::printf("GetExitCodeProcess");
         }
         break;
@@ -94,6 +109,7 @@ int multiprcfuncwin(const char (*commandlines)[256], int pause, int count, int* 
     for (int k = 0; k < multiprcmaxhosts; ++k) {
         pipenumbers[k] = k;
     }
+    lastexitcodes.fill(-1);
     if (count <= 0) {
         return 0;
     }
@@ -119,7 +135,7 @@ int multiprcfuncwin(const char (*commandlines)[256], int pause, int count, int* 
         results[i] = mypipereadclose(pipes[i], processes[i], until);
     }
     for (int i = 0; i < count; ++i) {
-        if (closechildprc(processes[i], until) != 0) {
+        if (closechildprc(processes[i], until, lastexitcodes[static_cast<std::size_t>(i)]) != 0) {
             std::printf("Fatal Eror !!! Child process is not closed normally.\n");
         }
     }

@@ -20,8 +20,17 @@ int multiprcfuncwin(const char (*commandlines)[256], int pause, int count, int* 
 // cycle's start. The monitor sets it before each cycle.
 void multiprcsetechotimeout(int msec);
 
+// The exit code the probe of host `index` ended with in the last cycle, or -1
+// when none was read (the probe could not be started or had to be killed, the
+// cycle ended early, or no such host took part). The trace prints every exit
+// code without judging it; the monitor looks here after a cycle when it wants
+// to tell the user something about them.
+long multiprclastexitcode(int index);
+
 // The four steps of a cycle, each called only by multiprcfuncwin.
 int mypipeopen(int number, pipeslot& slot);
 int createdochildprc(const char* commandline, childprocess& slot);
 int mypipereadclose(pipeslot& slot, const childprocess& probe, deadline until);
-int closechildprc(childprocess& slot, deadline until);
+// closechildprc also hands the exit code out through `exitcode` (-1 when none
+// was read), for multiprclastexitcode.
+int closechildprc(childprocess& slot, deadline until, long& exitcode);

@@ -5,6 +5,7 @@
 
 #include "hostlist.h"
 #include "multiprcfuncwin.h"
+#include "probehint.h"
 #include "settings.h"
 #include "udpmagicsend_funcwg.h"
 #include "window.h"
@@ -170,6 +171,7 @@ int doping() {
         gtk_widget_set_sensitive(buttonhost[i], dolist[i].status == 0);
         sethostlabelfonthighlow(i, dolist[i].status);
     }
+    hintprobeprivileges(hostnum);
     return 1;
 }
 

@@ -22,6 +22,7 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <linux/capability.h>
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
 #include <memory>
@@ -30,6 +31,7 @@
 #include <poll.h>
 #include <sys/random.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <type_traits>
 #include <unistd.h>
 #include <utility>
@@ -96,9 +98,62 @@ bool filterrawtypes(int fd) {
     return setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) == 0;
 }
 
+// A program may hold CAP_NET_RAW as a permitted capability only (installed with
+// setcap cap_net_raw+p, as ping is): it is then raised into the effective set
+// for opening the raw socket alone and lowered again at once, so that nothing
+// else runs with it. Capabilities belong to the calling thread, which is all
+// a single-threaded probe needs. Without the permitted capability this does
+// nothing and the socket is refused as before.
+class effectivenetraw {
+  public:
+    effectivenetraw() {
+        if (!read() || (permitted() & bit) == 0 || (effective() & bit) != 0) {
+            return;
+        }
+        effective() |= bit;
+        raised_ = write();
+    }
+    ~effectivenetraw() {
+        if (!raised_) {
+            return;
+        }
+        const int saved = errno; // the socket call's error is the caller's to read
+        effective() &= ~bit;
+        write();
+        errno = saved;
+    }
+    effectivenetraw(const effectivenetraw&) = delete;
+    effectivenetraw& operator=(const effectivenetraw&) = delete;
+
+  private:
+    static constexpr std::uint32_t bit = CAP_TO_MASK(CAP_NET_RAW);
+    std::uint32_t& permitted() { return data_[CAP_TO_INDEX(CAP_NET_RAW)].permitted; }
+    std::uint32_t& effective() { return data_[CAP_TO_INDEX(CAP_NET_RAW)].effective; }
+    bool read() {
+        header_ = {_LINUX_CAPABILITY_VERSION_3, 0};
+        return syscall(SYS_capget, &header_, data_.data()) == 0;
+    }
+    bool write() {
+        header_ = {_LINUX_CAPABILITY_VERSION_3, 0};
+        return syscall(SYS_capset, &header_, data_.data()) == 0;
+    }
+
+    __user_cap_header_struct header_{};
+    std::array<__user_cap_data_struct, _LINUX_CAPABILITY_U32S_3> data_{};
+    bool raised_ = false;
+};
+
+int opensocketfd(socketkind kind) {
+    constexpr int flags = SOCK_NONBLOCK | SOCK_CLOEXEC;
+    if (kind == socketkind::datagram) {
+        return socket(AF_INET, SOCK_DGRAM | flags, IPPROTO_ICMP);
+    }
+    const effectivenetraw privilege;
+    return socket(AF_INET, SOCK_RAW | flags, IPPROTO_ICMP);
+}
+
 std::optional<echohandle> opensocket(socketkind kind) {
-    const int type = (kind == socketkind::datagram ? SOCK_DGRAM : SOCK_RAW);
-    uniquefd fd(socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP));
+    uniquefd fd(opensocketfd(kind));
     if (fd.get() < 0) {
         return std::nullopt;
     }

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/resource.h>
@@ -45,29 +46,32 @@ struct hostcase {
     std::string read;      // the read phase's text
     int result;
     std::string reap; // the reap phase's text
+    long exitcode;    // as multiprclastexitcode hands it to the monitor
 };
 
 const std::vector<hostcase> hostcases = {
-    {"say dead", "PipeServer: dead\n", 0, exited0},
-    {"say alive\\0more", "PipeServer: alive\n", 1, exited0},
-    {"say alive\\n", "PipeServer: alive\n\n", 0, exited0},
-    {"say Alive", "PipeServer: Alive\n", 0, exited0},
-    {"say aliv", "PipeServer: aliv\n", 0, exited0},
-    {"say alivee", "PipeServer: alivee\n", 0, exited0},
-    {"fill 256 x", "PipeServer: " + std::string(256, 'x') + "\n", 0, exited0},
-    {"fill 1048576 y", "PipeServer: " + std::string(256, 'y') + "\n", 0, exited0},
-    {"silent", "PipeServer: \n", 0, exited0},
-    {"exit 1", "PipeServer: \n", 0, "wait result=WAIT_OBJECT_0\nexitCode=1/1\n"},
-    {"-x 3 say alive", "PipeServer: alive\n", 1, "wait result=WAIT_OBJECT_0\nexitCode=3/3\n"},
-    {"crash", "PipeServer: \n", 0, "wait result=WAIT_OBJECT_0\nexitCode=134/86\n"},
-    {"", "PipeServer: \n", 0, waitfailed},
-    {"late 400 alive", "PipeServer: alive\n", 1, exited0},
+    {"say dead", "PipeServer: dead\n", 0, exited0, 0},
+    {"say alive\\0more", "PipeServer: alive\n", 1, exited0, 0},
+    {"say alive\\n", "PipeServer: alive\n\n", 0, exited0, 0},
+    {"say Alive", "PipeServer: Alive\n", 0, exited0, 0},
+    {"say aliv", "PipeServer: aliv\n", 0, exited0, 0},
+    {"say alivee", "PipeServer: alivee\n", 0, exited0, 0},
+    {"fill 256 x", "PipeServer: " + std::string(256, 'x') + "\n", 0, exited0, 0},
+    {"fill 1048576 y", "PipeServer: " + std::string(256, 'y') + "\n", 0, exited0, 0},
+    {"silent", "PipeServer: \n", 0, exited0, 0},
+    {"exit 1", "PipeServer: \n", 0, "wait result=WAIT_OBJECT_0\nexitCode=1/1\n", 1},
+    {"exit 5", "PipeServer: \n", 0, "wait result=WAIT_OBJECT_0\nexitCode=5/5\n", 5},
+    {"-x 3 say alive", "PipeServer: alive\n", 1, "wait result=WAIT_OBJECT_0\nexitCode=3/3\n", 3},
+    {"crash", "PipeServer: \n", 0, "wait result=WAIT_OBJECT_0\nexitCode=134/86\n", 134},
+    {"", "PipeServer: \n", 0, waitfailed, -1},
+    {"late 400 alive", "PipeServer: alive\n", 1, exited0, 0},
 };
 
 TEST_F(Cycle, EveryKindOfProbeInOneCycle) {
     std::vector<std::string> lines;
     std::string starts, reads, reaps;
     std::vector<int> results;
+    std::vector<long> exitcodes;
     for (const hostcase& host : hostcases) {
         const int i = static_cast<int>(lines.size());
         lines.push_back(host.behaviour.empty() ? "nosuchprobe.exe -i " + std::to_string(i)
@@ -76,11 +80,42 @@ TEST_F(Cycle, EveryKindOfProbeInOneCycle) {
         reads += host.read;
         reaps += host.reap;
         results.push_back(host.result);
+        exitcodes.push_back(host.exitcode);
     }
     const auto out = runcycle(lines, 0);
     EXPECT_EQ(0, out.returned);
     EXPECT_EQ(starts + reads + reaps, out.trace);
     EXPECT_EQ(results, out.results);
+    EXPECT_EQ(exitcodes, out.exitcodes);
+    EXPECT_EQ(-1, multiprclastexitcode(static_cast<int>(lines.size())))
+        << "a host that took no part in the cycle has no exit code";
+    for (const int outside : {-1, multiprcmaxhosts, INT_MAX}) {
+        EXPECT_EQ(-1, multiprclastexitcode(outside)) << outside;
+    }
+}
+
+// The exit codes are the last cycle's alone: a cycle that ends early or has no
+// hosts must not leave the monitor looking at an earlier cycle's codes.
+TEST_F(Cycle, ExitCodesOfAnEarlierCycleDoNotOutliveTheNext) {
+    struct Case {
+        const char* name;
+        std::function<cycleoutcome()> cycle;
+    };
+    const std::vector<Case> cases = {
+        {"no hosts", [] { return runcycle({standin(0, "exit 5")}, 0, 0); }},
+        {"pipe creation failed",
+         [] {
+             const pipeslot taken(pipeservercreate("\\\\.\\pipe\\mypipe1"));
+             return runcycle({standin(0, "exit 5"), standin(1, "exit 5")}, 0);
+         }},
+    };
+    for (const Case& c : cases) {
+        const auto before = runcycle({standin(0, "exit 5"), standin(1, "exit 5")}, 0);
+        ASSERT_EQ((std::vector<long>{5, 5}), before.exitcodes);
+        c.cycle();
+        EXPECT_EQ(-1, multiprclastexitcode(0)) << c.name;
+        EXPECT_EQ(-1, multiprclastexitcode(1)) << c.name;
+    }
 }
 
 // The probe at index 0 is read first, before any other pipe; a probe that
@@ -211,6 +246,7 @@ TEST_P(DeadlineCycle, HungProbeIsKilledAtTheDeadline) {
                   "wait result=WAIT_TIMEOUT\n" + fatalline + exited0,
               out.trace);
     EXPECT_EQ((std::vector<int>{0, 1}), out.results);
+    EXPECT_EQ((std::vector<long>{-1, 0}), out.exitcodes) << "a killed probe has no exit code";
     // The deadline is count x pause + time-out + 4 s: here just the 4 s.
     EXPECT_GE(took, milliseconds(4000));
     ASSERT_EQ(2u, out.pids.size());

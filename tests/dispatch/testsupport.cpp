@@ -48,6 +48,9 @@ cycleoutcome runcycle(const std::vector<std::string>& commandlines, int pause, i
     const std::string raw = capturestdout(
         [&] { outcome.returned = multiprcfuncwin(lines, pause, count, outcome.results.data()); });
     outcome.results.pop_back();
+    for (std::size_t i = 0; i < commandlines.size(); ++i) {
+        outcome.exitcodes.push_back(multiprclastexitcode(static_cast<int>(i)));
+    }
     const std::regex pid("child processId=([0-9]+)\n");
     for (std::sregex_iterator m(raw.begin(), raw.end(), pid), end; m != end; ++m) {
         outcome.pids.push_back(std::stol((*m)[1]));
@@ -121,10 +124,11 @@ long startforger(int index, std::string_view word) {
     for (int attempt = 0; attempt < 3000; ++attempt) {
         const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0) {
-            const bool sent = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-                              static_cast<ssize_t>(bytes.size());
+            // The monitor may refuse the stranger before its word is sent;
+            // either way the forger did get through to the pipe.
+            send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
             close(fd);
-            _exit(sent ? 0 : 2);
+            _exit(0);
         }
         close(fd);
         usleep(1000);

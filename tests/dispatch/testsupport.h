@@ -19,6 +19,8 @@ struct cycleoutcome {
     std::string trace; // with every process id replaced by <pid>
     std::vector<long> pids;
     std::vector<int> results; // 7 where the cycle wrote nothing
+    // multiprclastexitcode after the cycle, for every command line's host.
+    std::vector<long> exitcodes;
 };
 cycleoutcome runcycle(const std::vector<std::string>& commandlines, int pause, int count);
 inline cycleoutcome runcycle(const std::vector<std::string>& commandlines, int pause) {
@@ -50,6 +52,7 @@ class tempdir {
 
 // A local process that is not the probe: it keeps trying (for at most 3 s)
 // to open result pipe `index` of this process and writes `word` into it once
-// it gets through. Returns its pid; forgerexitcode() is 0 when it got through.
+// it gets through. Returns its pid; forgerexitcode() is 0 when it got through
+// (connected; the monitor may have refused it before its word was sent).
 long startforger(int index, std::string_view word);
 int forgerexitcode(long pid);

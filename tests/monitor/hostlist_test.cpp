@@ -319,4 +319,39 @@ TEST_F(HostListFile, DirectoryNamedHostlistGivesNoRow) {
     EXPECT_EQ(hostnum, 0);
 }
 
+// The host lists that ship with quorvel, read as quorvel reads them.
+class ShippedHostList : public testing::Test {
+  protected:
+    void SetUp() override {
+        for (HostEntry& row : dolist) {
+            row = HostEntry{};
+        }
+        hostnum = 0;
+    }
+    static void read(const char* relative) {
+        std::ifstream in(std::string(QUORVEL_SOURCE_DIR) + "/" + relative);
+        ASSERT_TRUE(in) << relative;
+        readlistfrom(in);
+    }
+};
+
+// Trying quorvel out with the sample must never send a packet off this
+// machine: every host in it is a loopback address.
+TEST_F(ShippedHostList, SampleHoldsLoopbackHostsOnly) {
+    read("examples/hostlist");
+    ASSERT_EQ(hostnum, 5);
+    const std::array<const char*, 5> labels{"router", "nas", "printe.", "desk", "laptop"};
+    for (int i = 0; i < hostnum; ++i) {
+        EXPECT_STREQ(dolist[i].hostname, labels[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(dolist[i].ip[0], 127) << dolist[i].hostname;
+    }
+}
+
+// The launcher gives a new user this file to fill in; until then it must
+// give no host at all, its example line included.
+TEST_F(ShippedHostList, TemplateGivesNoHost) {
+    read("packaging/hostlist.template");
+    EXPECT_EQ(hostnum, 0);
+}
+
 } // namespace

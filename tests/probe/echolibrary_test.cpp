@@ -10,6 +10,13 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fstream>
+#include <grp.h>
+#include <linux/capability.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -154,6 +161,74 @@ TEST_F(EchoLibrary, WithoutOptionsTheSystemDefaultsApply) {
     ASSERT_EQ(1u,
               send_(handle_, address("127.0.0.1"), data, 32, nullptr, buffer.data(), 8232, 2000));
     EXPECT_EQ(0u, recordof(buffer).Status);
+}
+
+// A probe may hold CAP_NET_RAW as a permitted capability only, as the install
+// grants it: the library must raise it for its raw socket and lower it again.
+// Each case runs in a child that becomes user nobody in a network namespace of
+// its own, where ping sockets are refused as by the kernel's default.
+struct privilegecase {
+    const char* name;
+    bool permitted; // CAP_NET_RAW permitted (never effective) before the call
+    int outcome;    // handlebit | effectivebit | permittedbit, seen after the call
+};
+
+constexpr int handlebit = 1;    // IcmpCreateFile gave a valid handle
+constexpr int effectivebit = 2; // CAP_NET_RAW effective after the call
+constexpr int permittedbit = 4; // CAP_NET_RAW still permitted after the call
+
+bool capabilities(__user_cap_data_struct (&data)[_LINUX_CAPABILITY_U32S_3], bool set) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    return syscall(set ? SYS_capset : SYS_capget, &header, data) == 0;
+}
+
+[[noreturn]] void createasnobody(bool permitted) {
+    void* library = dlopen(ECHO_LIBRARY_REAL, RTLD_NOW | RTLD_LOCAL);
+    const auto create =
+        reinterpret_cast<icmpcreatefilefn>(library ? dlsym(library, "IcmpCreateFile") : nullptr);
+    const gid_t nogroup = 65534;
+    const uid_t nobody = 65534;
+    if (create == nullptr || unshare(CLONE_NEWNET) != 0 || prctl(PR_SET_KEEPCAPS, 1) != 0 ||
+        setgroups(0, nullptr) != 0 || setresgid(nogroup, nogroup, nogroup) != 0 ||
+        setresuid(nobody, nobody, nobody) != 0) {
+        _exit(100);
+    }
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (permitted) {
+        data[CAP_TO_INDEX(CAP_NET_RAW)].permitted = CAP_TO_MASK(CAP_NET_RAW);
+    }
+    if (!capabilities(data, true)) {
+        _exit(101);
+    }
+    const icmphandle handle = create();
+    if (!capabilities(data, false)) {
+        _exit(102);
+    }
+    const auto& word = data[CAP_TO_INDEX(CAP_NET_RAW)];
+    const std::uint32_t bit = CAP_TO_MASK(CAP_NET_RAW);
+    _exit((handle != icmpinvalidhandle() ? handlebit : 0) |
+          ((word.effective & bit) != 0 ? effectivebit : 0) |
+          ((word.permitted & bit) != 0 ? permittedbit : 0));
+}
+
+TEST(EchoLibraryPrivilege, RaisesAPermittedNetRawForTheSocketAloneAndLowersItAgain) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to become user nobody with chosen capabilities";
+    }
+    for (const privilegecase& c : {
+             privilegecase{"permitted only", true, handlebit | permittedbit},
+             privilegecase{"not permitted", false, 0},
+         }) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            createasnobody(c.permitted);
+        }
+        int status = 0;
+        ASSERT_EQ(child, waitpid(child, &status, 0));
+        ASSERT_TRUE(WIFEXITED(status)) << c.name;
+        EXPECT_EQ(c.outcome, WEXITSTATUS(status)) << c.name;
+    }
 }
 
 } // namespace

@@ -1,0 +1,274 @@
+#!/usr/bin/python3
+"""The Debian package, installed on this machine as a user would install it.
+
+Builds the package from the source tree in a build of its own (configured for
+/usr, without tests), installs it with apt-get, checks its dependencies, the
+capability the post-install step grants, the installed files and the desktop
+entry, then starts quorvel the way the desktop entry does, as user nobody on
+a virtual display, in a home directory whose host list names three loopback
+hosts, and waits for the first probe cycle (20 s after start) to find all
+three alive: that takes the capability, the run path that finds the echo
+library under it, and the launcher. Then it removes the package again, also
+when anything failed or the test is stopped.
+
+Needs root and a Debian system (dpkg, apt-get); exits 77 (skipped) otherwise,
+and also when a package named quorvel, or files of it, are on this machine
+already and not left by an earlier run of this test.
+
+Usage: package_test.py --source SRC --work DIR --with-xvfb SCRIPT
+"""
+import argparse
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIPPED = 77
+PACKAGE = "quorvel"
+# Left while the package is installed, so that a run that was killed before
+# it could remove the package cleans up after it the next time.
+MARKER = "/var/lib/quorvel-package-test.installed"
+LOCK = "/run/lock/quorvel-package-test.lock"
+INSTALLED_PATHS = ["/usr/bin/quorvel", "/usr/bin/zendrik", "/usr/lib/quorvel"]
+
+HOSTLIST = ("pc0 127.0.0.1 02:00:00:00:00:01\n"
+            "pc1 127.0.0.2 02:00:00:00:00:02\n"
+            "pc2 127.0.0.3 02:00:00:00:00:03\n")
+# One tick of the probe timer over those hosts, all of which answer.
+TICK_TRACE = ("child processId=<pid>\n" * 3 + "PipeServer: alive\n" * 3
+              + "wait result=WAIT_OBJECT_0\nexitCode=0/0\n" * 3 + "0:1\n1:1\n2:1\n")
+FIRST_TICK_LIMIT = 90  # seconds from start; the first tick comes after 20
+NOBODY = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"]
+
+
+class Failure(Exception):
+    pass
+
+
+class Results:
+    def __init__(self):
+        self.passed = 0
+        self.failed = 0
+
+    def check(self, label, ok, detail=""):
+        print(("ok   " if ok else "FAIL ") + label + ("" if ok else f"  <- {detail}"), flush=True)
+        if ok:
+            self.passed += 1
+        else:
+            self.failed += 1
+        return ok
+
+
+def run(argv, limit, **kwargs):
+    """A step that must succeed within its limit; its output."""
+    print("$ " + " ".join(argv), flush=True)
+    try:
+        done = subprocess.run(argv, capture_output=True, text=True, timeout=limit, **kwargs)
+    except subprocess.TimeoutExpired:
+        raise Failure(f"{argv[0]} did not finish within {limit} s")
+    if done.returncode != 0:
+        raise Failure(f"{' '.join(argv)} failed with {done.returncode}:\n"
+                      f"{done.stdout[-3000:]}{done.stderr[-3000:]}")
+    return done.stdout + done.stderr
+
+
+def package_installed():
+    done = subprocess.run(["dpkg-query", "-W", "-f=${Status}", PACKAGE], capture_output=True,
+                          text=True)
+    return done.returncode == 0 and "installed" in done.stdout.split()
+
+
+def purge():
+    done = subprocess.run(["dpkg", "--purge", PACKAGE], capture_output=True, text=True,
+                          timeout=300)
+    print("".join(line + "\n" for line in (done.stdout + done.stderr).splitlines()
+                  if not line.startswith("(Reading database")), end="", flush=True)
+    if done.returncode == 0 and not package_installed() and os.path.exists(MARKER):
+        os.remove(MARKER)
+    return done.returncode == 0
+
+
+def reason_to_skip():
+    if os.geteuid() != 0:
+        return "installing a package needs root"
+    for tool in ("dpkg", "dpkg-query", "apt-get", "cpack", "setpriv", "getcap"):
+        if shutil.which(tool) is None:
+            return f"{tool} is missing (not a Debian system, or scripts/setup not run)"
+    if package_installed() and os.path.exists(MARKER):
+        print("an earlier run of this test left the package installed: removing it", flush=True)
+        purge()
+    if package_installed():
+        return "a package named quorvel is installed already; this test would replace it"
+    for path in INSTALLED_PATHS:
+        if os.path.lexists(path):
+            return f"{path} exists already; this test would overwrite it"
+    return None
+
+
+def build_package(source, work):
+    build = os.path.join(work, "build")
+    run(["cmake", "-S", source, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
+         "-DCMAKE_INSTALL_PREFIX=/usr", "-DQUORVEL_TESTS=OFF", "-DQUORVEL_SANITIZE=OFF"], 300)
+    run(["cmake", "--build", build, "-j2"], 900)
+    run(["cpack", "-G", "DEB"], 300, cwd=build)
+    debs = [name for name in os.listdir(build) if name.endswith(".deb")]
+    if len(debs) != 1:
+        raise Failure(f"cpack made {debs}, expected one .deb")
+    return os.path.join(build, debs[0])
+
+
+def check_package_file(deb, results):
+    info = run(["dpkg-deb", "-f", deb, "Depends"], 60).strip()
+    print(f"Depends: {info}")
+    depends = {d.split()[0] for d in info.split(", ")}
+    for needed in ("libgtk-3-0", "libcap2-bin"):
+        results.check(f"the package depends on {needed}", needed in depends, info)
+
+
+def install(deb, results):
+    env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+    with open(MARKER, "w"):
+        pass
+    output = run(["apt-get", "install", "-y", "--no-install-recommends", deb], 600, env=env)
+    print("".join(line + "\n" for line in output.splitlines()
+                  if not line.startswith("(Reading database")), end="", flush=True)
+    results.check("apt-get installs the package", package_installed())
+    results.check("the post-install step reports no failure to grant the capability",
+                  "could not grant" not in output, output[-2000:])
+
+
+def check_installed(results):
+    files = run(["dpkg", "-L", PACKAGE], 60)
+    print("Installed files:\n" + "".join(f"  {line}\n" for line in files.splitlines()
+                                         if os.path.isfile(line)), end="", flush=True)
+    caps = run(["getcap", "/usr/bin/zendrik"], 60).strip()
+    print(f"getcap: {caps}", flush=True)
+    results.check("getcap: zendrik holds cap_net_raw, permitted only",
+                  caps.endswith("cap_net_raw=p"), caps)
+    output = run(["desktop-file-validate", "/usr/share/applications/quorvel.desktop"], 60)
+    results.check("desktop-file-validate accepts the installed entry", not output.strip(), output)
+    for page in ("quorvel", "zendrik"):
+        found = subprocess.run(["man", "-w", page], capture_output=True, text=True).stdout.strip()
+        results.check(f"man finds {page}(1)", found.startswith("/usr/share/man/man1/"), found)
+
+
+def desktop_command():
+    with open("/usr/share/applications/quorvel.desktop") as f:
+        for line in f:
+            if line.startswith("Exec="):
+                return line[len("Exec="):].strip().strip('"')
+    raise Failure("the desktop entry has no Exec line")
+
+
+def first_run(work, with_xvfb, results):
+    """quorvel from the desktop entry, as nobody, until its first cycle."""
+    home = os.path.join(work, "home")
+    config = os.path.join(home, ".config", "quorvel")
+    os.makedirs(config)
+    with open(os.path.join(config, "hostlist"), "w") as f:
+        f.write(HOSTLIST)
+    for directory, _, files in os.walk(home):
+        shutil.chown(directory, "nobody", "nogroup")
+        for name in files:
+            shutil.chown(os.path.join(directory, name), "nobody", "nogroup")
+    os.chmod(work, 0o755)
+
+    # A user's plain environment; with-xvfb adds DISPLAY.
+    env = {"PATH": "/usr/bin:/bin", "HOME": home, "NO_AT_BRIDGE": "1", "LANG": "C.UTF-8"}
+    out_path = os.path.join(work, "quorvel.out")
+    err_path = os.path.join(work, "quorvel.err")
+    pidfile = os.path.join(home, "pid")  # written by nobody
+    command = [with_xvfb] + NOBODY + ["sh", "-c", 'echo "$$" > "$0"; exec "$1" -t 500', pidfile, desktop_command()]
+    print("$ " + " ".join(command), flush=True)
+    with open(out_path, "w") as out, open(err_path, "w") as err:
+        session = subprocess.Popen(command, stdout=out, stderr=err, cwd="/", env=env,
+                                   start_new_session=True)
+    started = time.monotonic()
+    trace = ""
+    try:
+        while time.monotonic() - started < FIRST_TICK_LIMIT:
+            with open(out_path) as f:
+                trace = re.sub(r"child processId=[0-9]+\n", "child processId=<pid>\n", f.read())
+            if trace.endswith("2:1\n") or trace.endswith("2:0\n") or session.poll() is not None:
+                break
+            time.sleep(0.5)
+        took = time.monotonic() - started
+        alive = session.poll() is None
+        results.check("quorvel is still running after its first cycle", alive,
+                      f"ended with {session.returncode}")
+        if alive:
+            with open(pidfile) as f:
+                pid = int(f.read())
+            results.check("it runs as user nobody",
+                          os.stat(f"/proc/{pid}").st_uid == 65534, "")
+            results.check("it runs in ~/.config/quorvel, where the host list is",
+                          os.readlink(f"/proc/{pid}/cwd") == config,
+                          os.readlink(f"/proc/{pid}/cwd"))
+        print(f"first cycle's trace after {took:.1f} s:\n{trace}", end="", flush=True)
+        results.check("the first cycle finds all three loopback hosts alive",
+                      trace == TICK_TRACE, repr(trace))
+        results.check("the launcher linked the installed icon in",
+                      os.path.realpath(os.path.join(config, "quorvel64.ico"))
+                      == "/usr/share/quorvel/quorvel64.ico")
+    finally:
+        if session.poll() is None:
+            # The whole session: with-xvfb, quorvel and its display.
+            os.killpg(session.pid, signal.SIGTERM)
+            try:
+                session.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                os.killpg(session.pid, signal.SIGKILL)
+                session.wait(timeout=20)
+    with open(err_path) as f:
+        err = f.read()
+    print(f"quorvel's standard error:\n{err}", end="", flush=True)
+    results.check("no hint about ICMP sockets on standard error",
+                  "could not open an ICMP socket" not in err, err[-2000:])
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--source", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--with-xvfb", required=True)
+    args = parser.parse_args()
+    # A stop from ctest (SIGTERM) still removes the package.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("stopped"))
+
+    import fcntl
+    os.makedirs(os.path.dirname(LOCK), exist_ok=True)
+    lock = open(LOCK, "w")
+    fcntl.flock(lock, fcntl.LOCK_EX)  # one package test on this machine at a time
+
+    skip = reason_to_skip()
+    if skip is not None:
+        print(f"SKIPPED: {skip}")
+        return SKIPPED
+    results = Results()
+    os.makedirs(args.work, exist_ok=True)
+    work = tempfile.mkdtemp(prefix="package-test-", dir=args.work)
+    try:
+        deb = build_package(args.source, work)
+        check_package_file(deb, results)
+        install(deb, results)
+        check_installed(results)
+        first_run(work, args.with_xvfb, results)
+    except Failure as failure:
+        results.check("the test got through every step", False, str(failure))
+    finally:
+        if package_installed() or os.path.exists(MARKER):
+            results.check("dpkg --purge removes the package again", purge() and
+                          not package_installed())
+            left = [p for p in INSTALLED_PATHS if os.path.lexists(p)]
+            results.check("nothing of it is left", not left, left)
+        shutil.rmtree(work, ignore_errors=True)
+    print(f"{results.passed} passed, {results.failed} failed")
+    return 0 if results.failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
