@@ -28,8 +28,9 @@ constexpr guint probetimerseconds = 20;
 // the window was blocked most of the time.
 guint probetimer = 0;
 
-// The pending-event loop before a cycle may dispatch a timer tick that falls
-// due just then; a cycle must never run inside another one.
+// Set from the moment a cycle is entered: the pending-event loop that draws
+// the window before the cycle blocks may dispatch a timer tick that falls due
+// just then, and that tick must not run a second cycle inside the first.
 bool cyclerunning = false;
 
 gboolean probetimertick(gpointer flag) {
@@ -125,8 +126,11 @@ void clearstatus(GtkWidget* /*button*/, gpointer /*data*/) {
 
 gboolean updatestatus(GtkWidget* /*source*/, gpointer flag) {
     if (cyclerunning) {
+        // The cycle being prepared is the one this tick would have run; in
+        // manual mode the tick ends its timer as after a cycle of its own.
         return breakauto == 0;
     }
+    cyclerunning = true;
     if (flag == nullptr) {
         clearstatus(nullptr, nullptr);
         printhosttable();
@@ -136,7 +140,6 @@ gboolean updatestatus(GtkWidget* /*source*/, gpointer flag) {
     setbuttonsensitve(maskcycle);
     drawpendingevents();
 
-    cyclerunning = true;
     doping();
     cyclerunning = false;
 

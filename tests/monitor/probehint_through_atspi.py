@@ -14,16 +14,13 @@ Run it on a display and a session bus of its own, for example:
 import os
 import re
 import shutil
-import subprocess
 import sys
 import tempfile
-import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from exit_through_atspi import Failure, buttons_of, clickable, find_window  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from quorvelwindow import Failure, Quorvel, wait_until  # noqa: E402
 
 CYCLE_TIMEOUT = 60  # seconds for one cycle of two probes that end at once
-EXIT_TIMEOUT = 30
 
 HOSTLIST = "pc0 127.0.0.1 02:00:00:00:00:01\npc1 127.0.0.2 02:00:00:00:00:02\n"
 HINT_MARK = "could not open an ICMP socket"
@@ -47,31 +44,24 @@ EXIT_TRACE = (
 )
 
 
-def click(button, name):
-    if not button.queryAction().doAction(0):
+def click(quorvel, name):
+    if not quorvel.click(name):
         raise Failure(f"the {name} button refused its click action")
 
 
-def wait_until(what, condition, timeout):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if condition():
-            return
-        time.sleep(0.2)
-    raise Failure(f"{what} not within {timeout} s")
-
-
-def run_cycle(frame, by_name):
-    """UPDATE, then wait until the cycle is over and UPDATE can be clicked again."""
-    click(by_name["UPDATE"], "UPDATE")
+def run_cycle(quorvel, count):
+    """UPDATE, then wait until the count-th cycle is over and UPDATE can be
+    clicked again."""
+    click(quorvel, "UPDATE")
     # The cycle first takes every command button away, then gives the manual
     # mode's back; a host that did not answer becomes clickable.
     wait_until(
-        "the end of the cycle",
-        lambda: frame.name == "HOST STATUS"
-        and clickable(by_name["UPDATE"])
-        and clickable(by_name["pc1"]),
+        lambda: quorvel.trace().count("1:0\n") >= count
+        and quorvel.frame.name == "HOST STATUS"
+        and quorvel.clickable()["UPDATE"]
+        and quorvel.clickable()["pc1"],
         CYCLE_TIMEOUT,
+        "the end of the cycle",
     )
 
 
@@ -87,32 +77,14 @@ def run(quorvel, icon):
         with open(os.path.join(work, "hostlist"), "w") as f:
             f.write(HOSTLIST)
         shutil.copy(icon, os.path.join(work, "quorvel64.ico"))
-        env = dict(os.environ)
-        env.pop("NO_AT_BRIDGE", None)
-        process = subprocess.Popen(
-            [program, "-t", "300"],
-            cwd=work,
-            env=env,
-            stdout=subprocess.PIPE,
-            stderr=subprocess.PIPE,
-            text=True,
-        )
-        try:
-            frame = find_window(process)
-            by_name = dict(buttons_of(frame))
-            click(by_name["MANUAL"], "MANUAL")
-            wait_until("UPDATE clickable after MANUAL", lambda: clickable(by_name["UPDATE"]), 30)
-            run_cycle(frame, by_name)
-            run_cycle(frame, by_name)
-            click(by_name["EXIT"], "EXIT")
-            try:
-                out, err = process.communicate(timeout=EXIT_TIMEOUT)
-            except subprocess.TimeoutExpired:
-                raise Failure(f"quorvel still running {EXIT_TIMEOUT} s after EXIT")
-        finally:
-            if process.poll() is None:
-                process.kill()
-                process.wait(timeout=10)
+        with Quorvel(program, work, ["-t", "300"]) as process:
+            process.find_window()
+            click(process, "MANUAL")
+            wait_until(lambda: process.clickable()["UPDATE"], 30, "UPDATE clickable after MANUAL")
+            run_cycle(process, 1)
+            run_cycle(process, 2)
+            status = process.exit()
+            out, err = process.trace(), process.errors()
         trace = re.sub(r"child processId=[0-9]+\n", "child processId=<pid>\n", out)
         expected = CYCLE_TRACE * 2 + EXIT_TRACE
         if trace != expected:
@@ -123,8 +95,8 @@ def run(quorvel, icon):
             raise Failure(f"the hint does not name the probe that ran ({probe}): {err!r}")
         if "ping_group_range" not in err:
             raise Failure(f"the hint does not name the ping group range: {err!r}")
-        if process.returncode != 0:
-            raise Failure(f"exit status {process.returncode}; stderr: {err!r}")
+        if status != 0:
+            raise Failure(f"exit status {status}; stderr: {err!r}")
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

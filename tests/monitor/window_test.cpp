@@ -10,7 +10,9 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -465,6 +467,61 @@ TEST_F(Window, ExitButtonEndsTheMainLoop) {
     });
     EXPECT_EQ(testing::internal::GetCapturedStdout(), quittrace);
     EXPECT_TRUE(ended) << "EXIT did not end the main loop";
+}
+
+// The verdict lines "index:status" in a trace.
+int verdictlines(const std::string& trace) {
+    std::istringstream in(trace);
+    int count = 0;
+    for (std::string line; std::getline(in, line);) {
+        const auto colon = line.find(':');
+        const auto isnumber = [](std::string_view text) {
+            return !text.empty() && text.find_first_not_of("0123456789") == text.npos;
+        };
+        if (colon != line.npos && isnumber(std::string_view(line).substr(0, colon)) &&
+            isnumber(std::string_view(line).substr(colon + 1))) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+struct Tick {
+    int runs = 0;
+    gboolean kept = TRUE;
+};
+
+// A tick of the probe timer, as the timer's own callback delivers it.
+gboolean probetick(gpointer data) {
+    auto* tick = static_cast<Tick*>(data);
+    ++tick->runs;
+    tick->kept = updatestatus(nullptr, GINT_TO_POINTER(1));
+    return tick->kept;
+}
+
+// The window is drawn by a pending-event loop before the cycle blocks; a tick
+// of the probe timer that falls due just then is dispatched by that loop and
+// must not run a second cycle inside the one UPDATE started. The one host is
+// this machine's loopback address, probed by the zendrik built beside the tests.
+TEST_F(Window, TimerTickDueWhenUpdateIsPressedRunsNoCycleOfItsOwn) {
+    writehostlist("lo 127.0.0.1 02:00:00:00:00:01\n");
+    buildwindow();
+    showwindow();
+    breakauto = 1; // manual mode, with the timer from automatic mode still armed
+    Tick tick;
+    const guint timer = g_timeout_add_full(300, 0, probetick, &tick, nullptr);
+    g_usleep(20 * 1000); // the tick is due
+    testing::internal::CaptureStdout();
+    updatestatus(nullptr, nullptr);
+    const std::string trace = testing::internal::GetCapturedStdout();
+    if (tick.runs == 0 || tick.kept) {
+        g_source_remove(timer);
+    }
+    EXPECT_EQ(tick.runs, 1) << "the pending-event loop did not deliver the due tick";
+    EXPECT_FALSE(tick.kept) << "a tick in manual mode must end its timer";
+    EXPECT_EQ(verdictlines(trace), 1) << trace;
+    EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(mywindow)), "HOST STATUS");
+    breakauto = 0;
 }
 
 } // namespace
