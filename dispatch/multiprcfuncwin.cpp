@@ -1,11 +1,12 @@
 #include "multiprcfuncwin.h"
 
+#include "pipeverdict.h"
+
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -14,8 +15,6 @@ int echotimeoutmsec = 1000;
 // Beyond the pauses and the echo time-out, the time a cycle allows for
 // starting processes and for the probes' own set-up.
 constexpr std::chrono::milliseconds startupallowance{4000};
-
-constexpr char alive[] = "alive";
 
 deadline cycledeadline(int pause, int count) {
     const std::chrono::milliseconds budget{static_cast<std::int64_t>(count) * pause +
@@ -47,18 +46,17 @@ int createdochildprc(const char* commandline, childprocess& slot) {
 }
 
 int mypipereadclose(pipeslot& slot, const childprocess& probe, deadline until) {
-    char text[256 + 1] = {};
+    char text[pipereadsize + 1] = {};
     long received = 0;
     // An empty slot has no probe that could ever connect: nothing to wait for.
     if (!probe.empty()) {
         const pipeconnection connection(pipeserverawaitclient(slot.get(), probe, until));
-        received = pipeserverread(connection.get(), text, 256, until);
+        received = pipeserverread(connection.get(), text, pipereadsize, until);
     }
-    text[received] = '\0';
-    const bool isalive = std::memcmp(text, alive, sizeof alive) == 0;
+    const int isalive = pipeverdict(text, received);
     std::printf("PipeServer: %s\n", text);
     slot.reset();
-    return isalive ? 1 : 0;
+    return isalive;
 }
 
 int closechildprc(childprocess& slot, deadline until) {
