@@ -45,16 +45,20 @@ int createdochildprc(const char* commandline, childprocess& slot) {
     return 0;
 }
 
-int mypipereadclose(pipeslot& slot, const childprocess& probe, deadline until) {
+int mypipereadclose(pipeslot& slot, pipeconnection& taken, const childprocess& probe,
+                    deadline until) {
     char text[pipereadsize + 1] = {};
     long received = 0;
     // An empty slot has no probe that could ever connect: nothing to wait for.
     if (!probe.empty()) {
-        const pipeconnection connection(pipeserverawaitclient(slot.get(), probe, until));
-        received = pipeserverread(connection.get(), text, pipereadsize, until);
+        if (taken.get() == invalidpipehandle) {
+            taken.reset(pipeserverawaitclient(slot.get(), probe, until));
+        }
+        received = pipeserverread(taken.get(), text, pipereadsize, until);
     }
     const int isalive = pipeverdict(text, received);
     std::printf("PipeServer: %s\n", text);
+    taken.reset();
     slot.reset();
     return isalive;
 }
@@ -103,18 +107,24 @@ int multiprcfuncwin(const char (*commandlines)[256], int pause, int count, int* 
     // pipe is released before any probe is killed.
     std::array<childprocess, multiprcmaxhosts> processes;
     std::array<pipeslot, multiprcmaxhosts> pipes;
+    std::array<pipeconnection, multiprcmaxhosts> taken;
     for (int i = 0; i < count; ++i) {
         if (mypipeopen(pipenumbers[i], pipes[i]) != 0) {
             return -1;
         }
     }
+    const auto used = static_cast<std::size_t>(count);
     for (int i = 0; i < count; ++i) {
         processrelease(processes[i]);
         createdochildprc(commandlines[i], processes[i]);
-        processsleep(pause);
+        // The pause is spent keeping the pipes clear of intruders.
+        const deadline pauseend =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(pause);
+        pipeserverguard(std::span(pipes).first(used), std::span(processes).first(used),
+                        std::span(taken).first(used), pauseend);
     }
     for (int i = 0; i < count; ++i) {
-        results[i] = mypipereadclose(pipes[i], processes[i], until);
+        results[i] = mypipereadclose(pipes[i], taken[i], processes[i], until);
     }
     for (int i = 0; i < count; ++i) {
         if (closechildprc(processes[i], until) != 0) {
