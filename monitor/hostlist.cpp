@@ -20,7 +20,7 @@ constexpr std::size_t linepiece = 999;
 // A host list of 32 lines takes a few kilobytes. Reading stops after this
 // much all the same, so that a file that grows without end cannot hold up
 // the start-up for ever.
-constexpr std::size_t mostlistbytes = 16 * 1024 * 1024;
+constexpr std::size_t mostlistbytes = std::size_t{16} * 1024 * 1024;
 // Digits of one number beyond this many are refused rather than cut.
 constexpr std::size_t numbertextmax = 9;
 // Labels of this length or longer are cut to fit a button.

@@ -52,7 +52,7 @@ pipehandle pipeclientopen(const char* pipename, int waitmsec) {
         return invalidpipehandle;
     }
     if (waitmsec > 0) {
-        const timeval wait{waitmsec / 1000, (waitmsec % 1000) * 1000};
+        const timeval wait{waitmsec / 1000, static_cast<suseconds_t>(waitmsec % 1000) * 1000};
         setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
     }
     int rc;

@@ -27,8 +27,8 @@ std::uint32_t address(bytes at) {
 }
 
 bool within(bytes inner, bytes outer) {
-    return inner.empty() ||
-           (inner.data() >= outer.data() && inner.data() + inner.size() <= outer.data() + outer.size());
+    return inner.empty() || (inner.data() >= outer.data() &&
+                             inner.data() + inner.size() <= outer.data() + outer.size());
 }
 
 // What any answer must be: unrelated, a reply whose data lies inside the
@@ -122,9 +122,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         checkanswer(matchdatagramreply(rest, from, key), rest);
         break;
     default:
-        checkanswer(matchdatagramerror(data[13], data[14], from, address(input.subspan(15)), rest,
-                                       key),
-                    rest);
+        checkanswer(
+            matchdatagramerror(data[13], data[14], from, address(input.subspan(15)), rest, key),
+            rest);
         break;
     }
     checkroundtrip(key, rest.first(std::min<std::size_t>(rest.size(), 1472)));

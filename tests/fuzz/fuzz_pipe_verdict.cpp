@@ -16,8 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int verdict = pipeverdict(text, received);
     // Alive is the five letters and nothing more, or a zero byte after them.
     const bool counted = size <= pipereadsize;
-    const bool alive = counted && size >= 5 && std::memcmp(data, "alive", 5) == 0 &&
-                       (size == 5 || data[5] == 0);
+    const bool alive =
+        counted && size >= 5 && std::memcmp(data, "alive", 5) == 0 && (size == 5 || data[5] == 0);
     FUZZCHECK(verdict == (alive ? 1 : 0));
     FUZZCHECK(text[counted ? size : 0] == '\0');
     return 0;

@@ -24,6 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         words.push_back(word);
     }
     std::vector<char*> args;
+    args.reserve(words.size());
     for (std::string& w : words) {
         args.push_back(w.data());
     }

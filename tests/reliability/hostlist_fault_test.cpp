@@ -113,6 +113,10 @@ struct bigfile {
     int hosts;
 };
 
+void PrintTo(const bigfile& f, std::ostream* os) {
+    *os << f.name;
+}
+
 class BigHostList : public HostListFault, public testing::WithParamInterface<bigfile> {};
 
 TEST_P(BigHostList, IsReadUpTo16MiB) {
