@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/socket.h>
@@ -51,6 +52,7 @@ struct openattempt {
 };
 
 openattempt openaschild(const char* name, int waitmsec) {
+    std::fflush(nullptr);
     const auto begin = steady_clock::now();
     const pid_t child = fork();
     if (child == 0) {
@@ -84,6 +86,28 @@ TEST(PipeClient, FullQueueThatNobodyClearsFailsAfterTheWait) {
     ASSERT_GT(fillqueue(pipe5), 0);
     EXPECT_EQ(1, openaschild(pipe5, 300).status);
     EXPECT_EQ(1, openaschild(pipe5, 0).status) << "without a wait a full queue fails at once";
+}
+
+// A probe waiting for room learns at once that the monitor has closed the
+// pipe (at the cycle's deadline at the latest), however long it may wait.
+TEST(PipeClient, ClosingACrowdedPipeEndsTheWait) {
+    constexpr int wait = 20000;
+    pipeslot pipe(pipeservercreate(pipe5));
+    ASSERT_GT(fillqueue(pipe5), 0);
+    std::fflush(nullptr);
+    const auto begin = steady_clock::now();
+    const pid_t child = fork();
+    if (child == 0) {
+        // A probe is a program of its own and holds no copy of the pipe.
+        close(static_cast<int>(pipe.get()));
+        _exit(pipeclientopen(pipe5, wait) == -1 ? 1 : 0);
+    }
+    usleep(300 * 1000);
+    pipe.reset();
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    EXPECT_LT(steady_clock::now() - begin, milliseconds(wait / 2)) << "the wait went on";
 }
 
 // Intruders fill the queue before the probe starts; the guard refuses them,
