@@ -11,7 +11,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     char text[pipereadsize + 1];
     std::memset(text, 'z', sizeof text);
-    std::memcpy(text, data, std::min(size, pipereadsize));
+    if (size > 0) {
+        std::memcpy(text, data, std::min(size, pipereadsize));
+    }
     const long received = static_cast<long>(size);
     const int verdict = pipeverdict(text, received);
     // Alive is the five letters and nothing more, or a zero byte after them.

@@ -39,8 +39,11 @@ int main(int argc, char** argv) {
             const std::vector<char> bytes((std::istreambuf_iterator<char>(file)),
                                           std::istreambuf_iterator<char>());
             std::fprintf(stderr, "%s\n", path.c_str());
-            LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                   bytes.size());
+            // As libFuzzer does, an empty input still comes at a valid address.
+            static const std::uint8_t none = 0;
+            LLVMFuzzerTestOneInput(
+                bytes.empty() ? &none : reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                bytes.size());
             ++count;
         }
     }

@@ -5,19 +5,19 @@ characters, a directory, a FIFO, a link to /dev/zero, a file without read
 permission, a file rewritten while it is read; an icon of garbage bytes, an
 empty one, a directory.
 
-For each case quorvel starts in a fresh directory on the virtual display; its
-window must appear on the accessibility bus with exactly the host buttons of
-the rows that could be read (by name and by the address and hardware address
-in their tooltips) and the five command buttons, and EXIT must end it with
-status 0 and its usual trace: it started, answered and obeyed.
+For each case quorvel starts in a fresh directory, on a virtual display and
+a session bus of the case's own; its window must appear on the accessibility
+bus with exactly the host buttons of the rows that could be read (by name and
+by the address and hardware address in their tooltips) and the five command
+buttons, and EXIT must end it with status 0 and its usual trace: it started,
+answered and obeyed.
 
-Run it on a display and a session bus of its own:
-  scripts/with-xvfb dbus-run-session -- /usr/bin/python3 badinput_test.py \\
-      QUORVEL ICON HOSTLISTDUMP [CASE...]
+  badinput_test.py QUORVEL ICON HOSTLISTDUMP [CASE...]
 
-The file without read permission is read by the user nobody when the test
-runs as root (root may read any file): that case runs quorvel, and this
-script, as nobody on a session bus of nobody's own.
+Each case runs this script again (--observe) under scripts/with-xvfb and
+dbus-run-session, which starts quorvel and reports the buttons it found. The
+file without read permission is read by the user nobody when the test runs
+as root (root may read any file): that case observes as nobody.
 """
 import json
 import os
@@ -146,13 +146,16 @@ def case_rewritten_while_read(work, icon):
     stop = threading.Event()
 
     def rewrite():
-        for round_ in range(1_000_000):
-            if stop.is_set():
-                return
-            with open(path, "wb", buffering=0) as f:
-                text = versions[round_ % 2]
-                for at in range(0, len(text), 7):
-                    f.write(text[at:at + 7])
+        try:
+            for round_ in range(1_000_000):
+                if stop.is_set():
+                    return
+                with open(path, "wb", buffering=0) as f:
+                    text = versions[round_ % 2]
+                    for at in range(0, len(text), 7):
+                        f.write(text[at:at + 7])
+        except OSError:  # the case is over and its directory gone
+            return
 
     writer = threading.Thread(target=rewrite, daemon=True)
     writer.start()
@@ -227,9 +230,10 @@ def buttons_of(frame):
     return [(b.name, b.description, b) for b in found]
 
 
-def run_quorvel(quorvel, work, expected):
-    """Starts quorvel in work and checks its window against expected (a list
-    of (name, tooltip), or a callable judging such a list). Returns stderr."""
+def observe(quorvel, work):
+    """Starts quorvel in work, takes its host buttons as (name, tooltip) and
+    ends it with EXIT. Returns the host buttons and what it printed on
+    standard error."""
     env = dict(os.environ)
     env.pop("NO_AT_BRIDGE", None)
     process = subprocess.Popen([quorvel, "-t", "300"], cwd=work, env=env,
@@ -242,10 +246,6 @@ def run_quorvel(quorvel, work, expected):
         if names[-len(COMMANDS):] != COMMANDS:
             raise Failure(f"command buttons: {names[-len(COMMANDS):]}")
         hosts = [(name, tooltip) for name, tooltip, _ in buttons[:-len(COMMANDS)]]
-        if callable(expected):
-            expected(hosts)
-        elif hosts != expected:
-            raise Failure(f"host buttons {hosts}, expected {expected}")
         if not buttons[-1][2].queryAction().doAction(0):
             raise Failure("the EXIT button refused its click")
         try:
@@ -258,7 +258,7 @@ def run_quorvel(quorvel, work, expected):
             process.wait(timeout=10)
     if out != EXPECTED_TRACE or process.returncode != 0:
         raise Failure(f"status {process.returncode}, trace {out!r}; stderr {err[-500:]!r}")
-    return err
+    return hosts, err
 
 
 def dump_rows(dump, work):
@@ -296,32 +296,43 @@ WITH_XVFB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                          "with-xvfb")
 
 
-def run_as_nobody(work, quorvel, expected):
-    """Runs this script's inner mode as nobody, on a display and a session bus
-    of nobody's own: the accessibility bus of the running display is root's,
-    and its address is published on that display."""
-    share = tempfile.mkdtemp(prefix="quorvel-nobody-")
+def observe_apart(quorvel, work, as_nobody):
+    """Runs observe() in a process of its own on a display and a session bus
+    of its own, as nobody if asked: a bus that has seen one quorvel end can
+    be slow to let go of it, and nobody may use neither root's display nor
+    root's accessibility bus."""
+    share = tempfile.mkdtemp(prefix="quorvel-observe-")
     try:
         os.chmod(share, 0o755)
-        script = shutil.copy(os.path.abspath(__file__), share)
-        program = shutil.copy(quorvel, share)
-        display = shutil.copy(WITH_XVFB, share)
-        home = os.path.join(share, "home")
-        os.mkdir(home)
-        os.chown(home, NOBODY, NOBODY)
+        argv = [shutil.copy(WITH_XVFB, share), "dbus-run-session", "--", sys.executable,
+                shutil.copy(os.path.abspath(__file__), share), "--observe",
+                shutil.copy(quorvel, share), work]
         env = {k: v for k, v in os.environ.items()
                if k not in ("DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS", "XDG_RUNTIME_DIR",
                             "NO_AT_BRIDGE", "DISPLAY", "XAUTHORITY")}
-        env["HOME"] = home
-        run = subprocess.run(
-            ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups", "--",
-             display, "dbus-run-session", "--", sys.executable, script, "--inner", program, work,
-             json.dumps(expected)],
-            env=env, capture_output=True, text=True, timeout=START_TIMEOUT + EXIT_TIMEOUT + 90)
-        if run.returncode != 0:
-            raise Failure(f"as nobody: {run.stdout[-800:]} {run.stderr[-800:]}")
+        if as_nobody:
+            home = os.path.join(share, "home")
+            os.mkdir(home)
+            os.chown(home, NOBODY, NOBODY)
+            env["HOME"] = home
+            argv = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups",
+                    "--", *argv]
+        run = subprocess.run(argv, env=env, capture_output=True, text=True, errors="replace",
+                             timeout=START_TIMEOUT + EXIT_TIMEOUT + 90)
+        report = run.stdout.strip().splitlines()
+        if run.returncode != 0 or not report:
+            raise Failure(f"{run.stdout[-800:]} {run.stderr[-800:]}")
+        observed = json.loads(report[-1])
+        return [tuple(h) for h in observed["hosts"]], observed["stderr"]
     finally:
         shutil.rmtree(share, ignore_errors=True)
+
+
+def judge(hosts, expected):
+    if callable(expected):
+        expected(hosts)
+    elif hosts != expected:
+        raise Failure(f"host buttons {hosts}, expected {expected}")
 
 
 def run_case(name, quorvel, icon, dump):
@@ -331,10 +342,9 @@ def run_case(name, quorvel, icon, dump):
         expected = CASES[name](work, icon)
         if isinstance(expected, tuple):
             expected = expected_from_dump(dump, work, expected[1])
-        if name == "no-read-permission" and os.geteuid() == 0:
-            run_as_nobody(work, quorvel, expected)
-            return
-        err = run_quorvel(quorvel, work, expected)
+        as_nobody = name == "no-read-permission" and os.geteuid() == 0
+        hosts, err = observe_apart(quorvel, work, as_nobody)
+        judge(hosts, expected)
         if name in ICON_CASES and not err.strip():
             raise Failure("the icon could not be loaded, and nothing said so")
     finally:
@@ -342,13 +352,13 @@ def run_case(name, quorvel, icon, dump):
 
 
 def main():
-    if len(sys.argv) == 5 and sys.argv[1] == "--inner":
-        _, _, quorvel, work, expected = sys.argv
+    if len(sys.argv) == 4 and sys.argv[1] == "--observe":
         try:
-            run_quorvel(quorvel, work, [tuple(e) for e in json.loads(expected)])
+            hosts, err = observe(sys.argv[2], sys.argv[3])
         except Failure as failure:
             print(f"FAIL: {failure}")
             return 1
+        print(json.dumps({"hosts": hosts, "stderr": err}))
         return 0
     if len(sys.argv) < 4:
         print("usage: badinput_test.py QUORVEL ICON HOSTLISTDUMP [CASE...]", file=sys.stderr)
