@@ -1,6 +1,8 @@
 #!/usr/bin/python3
 """A Wake-on-LAN send that cannot leave: the real quorvel in a network
-namespace of its own with no route at all (not even loopback is up).
+namespace of its own with no route at all (not even loopback is up). Only
+quorvel and its probes are in it; the display, the buses and this script
+stay outside and reach it through sockets in the file system.
 
 Through the accessibility bus: MANUAL, then UPDATE runs a probe cycle in
 which every host fails (no route), so every host button becomes clickable;
@@ -8,10 +10,10 @@ a click on one sends its magic packet, which fails for want of a route.
 quorvel must go on: the window still answers, a second cycle runs, and EXIT
 ends quorvel with status 0. The trace must show both cycles.
 
-Run it inside a fresh network namespace, on a display and a bus of its own:
-  unshare -n -- scripts/with-xvfb dbus-run-session -- /usr/bin/python3 \\
+Run it on a display and a bus of its own, as root (for the namespace; it
+exits 77, skipped, without):
+  scripts/with-xvfb dbus-run-session -- /usr/bin/python3 \\
       wakeonlan_fail_test.py QUORVEL ICON
-(the wrapper wakeonlan_fail_test.sh does this; it needs root.)
 """
 import os
 import shutil
@@ -22,6 +24,7 @@ import time
 
 import pyatspi
 
+SKIPPED = 77
 START_TIMEOUT = 60
 EXIT_TIMEOUT = 30
 HOSTLIST = "pc0 127.0.0.1 02:00:00:00:00:01\npc1 127.0.0.2 02:00:00:00:00:02\n"
@@ -82,7 +85,9 @@ def run(quorvel, icon):
         shutil.copy(icon, os.path.join(work, "quorvel64.ico"))
         env = dict(os.environ)
         env.pop("NO_AT_BRIDGE", None)
-        process = subprocess.Popen([quorvel, "-t", "300"], cwd=work, env=env,
+        # unshare replaces itself with quorvel: the pid stays the same.
+        process = subprocess.Popen(["unshare", "--net", "--", quorvel, "-t", "300"], cwd=work,
+                                   env=env,
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         try:
             frame = find_window(process)
@@ -105,6 +110,12 @@ def run(quorvel, icon):
                 out, err = process.communicate(timeout=EXIT_TIMEOUT)
             except subprocess.TimeoutExpired:
                 raise Failure(f"quorvel still running {EXIT_TIMEOUT} s after EXIT")
+        except Failure as failure:
+            if process.poll() is None:
+                process.kill()
+            out, err = process.communicate(timeout=10)
+            raise Failure(f"{failure}\n--- quorvel's trace\n{out[-1500:]}"
+                          f"--- its standard error\n{err[-1500:]}")
         finally:
             if process.poll() is None:
                 process.kill()
@@ -122,11 +133,9 @@ def main():
     if len(sys.argv) != 3:
         print("usage: wakeonlan_fail_test.py QUORVEL ICON", file=sys.stderr)
         return 2
-    routes = subprocess.run(["ip", "route", "show", "table", "all"], capture_output=True,
-                            text=True).stdout.strip()
-    if routes:
-        print(f"FAIL: this must run in a namespace without routes, found:\n{routes}")
-        return 1
+    if os.geteuid() != 0:
+        print("SKIPPED: a network namespace of its own needs root")
+        return SKIPPED
     try:
         run(sys.argv[1], sys.argv[2])
     except Failure as failure:
