@@ -1,11 +1,12 @@
 #include "multiprcfuncwin.h"
 
+#include "pipeverdict.h"
+
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -21,8 +22,6 @@ std::array<long, multiprcmaxhosts> lastexitcodes = [] {
 // Beyond the pauses and the echo time-out, the time a cycle allows for
 // starting processes and for the probes' own set-up.
 constexpr std::chrono::milliseconds startupallowance{4000};
-
-constexpr char alive[] = "alive";
 
 deadline cycledeadline(int pause, int count) {
     const std::chrono::milliseconds budget{static_cast<std::int64_t>(count) * pause +
@@ -60,19 +59,22 @@ int createdochildprc(const char* commandline, childprocess& slot) {
     return 0;
 }
 
-int mypipereadclose(pipeslot& slot, const childprocess& probe, deadline until) {
-    char text[256 + 1] = {};
+int mypipereadclose(pipeslot& slot, pipeconnection& taken, const childprocess& probe,
+                    deadline until) {
+    char text[pipereadsize + 1] = {};
     long received = 0;
     // An empty slot has no probe that could ever connect: nothing to wait for.
     if (!probe.empty()) {
-        const pipeconnection connection(pipeserverawaitclient(slot.get(), probe, until));
-        received = pipeserverread(connection.get(), text, 256, until);
+        if (taken.get() == invalidpipehandle) {
+            taken.reset(pipeserverawaitclient(slot.get(), probe, until));
+        }
+        received = pipeserverread(taken.get(), text, pipereadsize, until);
     }
-    text[received] = '\0';
-    const bool isalive = std::memcmp(text, alive, sizeof alive) == 0;
+    const int isalive = pipeverdict(text, received);
     std::printf("PipeServer: %s\n", text);
+    taken.reset();
     slot.reset();
-    return isalive ? 1 : 0;
+    return isalive;
 }
 
 int closechildprc(childprocess& slot, deadline until, long& exitcode) {
@@ -121,6 +123,7 @@ int multiprcfuncwin(const char (*commandlines)[256], int pause, int count, int* 
     // pipe is released before any probe is killed.
     std::array<childprocess, multiprcmaxhosts> processes;
     std::array<pipeslot, multiprcmaxhosts> pipes;
+    std::array<pipeconnection, multiprcmaxhosts> taken;
     for (int i = 0; i < count; ++i) {
         if (mypipeopen(pipenumbers[i], pipes[i]) != 0) {
             return -1;
@@ -131,16 +134,18 @@ int multiprcfuncwin(const char (*commandlines)[256], int pause, int count, int* 
     // phase begins count pauses after the first start, however long the
     // process starts took, as long as each takes less than a pause. A start
     // that takes longer is followed by no pause at all, and the next start
-    // comes at once.
+    // comes at once. The pause is spent keeping the pipes clear of intruders.
+    const auto used = static_cast<std::size_t>(count);
     for (int i = 0; i < count; ++i) {
         const deadline pauseend =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(pause);
         processrelease(processes[i]);
         createdochildprc(commandlines[i], processes[i]);
-        processsleepuntil(pauseend);
+        pipeserverguard(std::span(pipes).first(used), std::span(processes).first(used),
+                        std::span(taken).first(used), pauseend);
     }
     for (int i = 0; i < count; ++i) {
-        results[i] = mypipereadclose(pipes[i], processes[i], until);
+        results[i] = mypipereadclose(pipes[i], taken[i], processes[i], until);
     }
     for (int i = 0; i < count; ++i) {
         if (closechildprc(processes[i], until, lastexitcodes[static_cast<std::size_t>(i)]) != 0) {

@@ -30,7 +30,10 @@ long multiprclastexitcode(int index);
 // The four steps of a cycle, each called only by multiprcfuncwin.
 int mypipeopen(int number, pipeslot& slot);
 int createdochildprc(const char* commandline, childprocess& slot);
-int mypipereadclose(pipeslot& slot, const childprocess& probe, deadline until);
+// The connection of the probe, when taken already while the cycle paused
+// after a start, is read from; else the read waits for it first.
+int mypipereadclose(pipeslot& slot, pipeconnection& taken, const childprocess& probe,
+                    deadline until);
 // closechildprc also hands the exit code out through `exitcode` (-1 when none
 // was read), for multiprclastexitcode.
 int closechildprc(childprocess& slot, deadline until, long& exitcode);

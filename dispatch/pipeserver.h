@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #ifndef _WIN32
 #include <sys/socket.h>
@@ -61,6 +62,14 @@ template <void (*release)(pipehandle)> class pipeowner {
 
 using pipeslot = pipeowner<pipeserverclose>;
 using pipeconnection = pipeowner<pipeserverdisconnect>;
+
+// Waits until the deadline and keeps the pipes clear meanwhile: on pipe k, a
+// connection from the process clients[k] is kept in taken[k] (when that
+// holds none yet), and every other connection is closed unread. Other local
+// processes can then never fill a pipe's queue and lock out the probe that
+// has yet to report into it.
+void pipeserverguard(std::span<const pipeslot> pipes, std::span<const childprocess> clients,
+                     std::span<pipeconnection> taken, deadline until);
 
 #ifndef _WIN32
 // The local address that stands for a pipe name of the monitor with the given

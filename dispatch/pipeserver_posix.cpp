@@ -5,6 +5,7 @@
 #include "pipeserver.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -15,9 +16,13 @@
 #include <unistd.h>
 
 namespace {
-// A few pending connections: the real probe must still get through when
-// another local process has connected first and is waiting to be refused.
-constexpr int acceptqueue = 8;
+// Room for a burst of connections between two looks: the real probe must
+// still get through when other local processes have connected first and
+// wait to be refused.
+constexpr int acceptqueue = 64;
+
+// The most pipes one guard watches: a cycle's.
+constexpr std::size_t guardedpipes = 32;
 
 // Where the probe's end cannot be slept on (no pidfd), the wait for its
 // connection looks again after at most this long.
@@ -140,5 +145,36 @@ long pipeserverread(pipehandle connection, void* bytes, std::size_t count, deadl
 void pipeserverdisconnect(pipehandle connection) {
     if (connection != invalidpipehandle) {
         close(static_cast<int>(connection));
+    }
+}
+
+void pipeserverguard(std::span<const pipeslot> pipes, std::span<const childprocess> clients,
+                     std::span<pipeconnection> taken, deadline until) {
+    const std::size_t count = std::min({pipes.size(), clients.size(), taken.size(), guardedpipes});
+    std::array<pollfd, guardedpipes> events{};
+    for (std::size_t k = 0; k < count; ++k) {
+        events[k] = {static_cast<int>(pipes[k].get()), POLLIN, 0};
+    }
+    for (int left = msecuntil(until); left > 0; left = msecuntil(until)) {
+        const int ready = poll(events.data(), count, left);
+        if (ready < 0 && errno != EINTR) {
+            return;
+        }
+        for (std::size_t k = 0; k < count && ready > 0; ++k) {
+            if (events[k].revents == 0) {
+                continue;
+            }
+            // An empty slot's process id 0 is no one's: all are refused.
+            const bool waiting = taken[k].get() == invalidpipehandle;
+            const long client = waiting ? clients[k].id() : 0;
+            bool broken = false;
+            const int connection = acceptfrom(events[k].fd, client, until, broken);
+            if (connection >= 0) {
+                taken[k].reset(connection);
+            }
+            if (broken) {
+                events[k].fd = -1; // a listener that fails is not looked at again
+            }
+        }
     }
 }

@@ -174,6 +174,7 @@ bool processstart(const char* commandline, childprocess& slot) {
         return false;
     }
     std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
     for (std::string& word : words) {
         argv.push_back(word.data());
     }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -16,6 +17,10 @@ namespace {
 
 // A line is read in pieces of at most this many characters, newline included.
 constexpr std::size_t linepiece = 999;
+// A host list of 32 lines takes a few kilobytes. Reading stops after this
+// much all the same, so that a file that grows without end cannot hold up
+// the start-up for ever.
+constexpr std::size_t mostlistbytes = std::size_t{16} * 1024 * 1024;
 // Digits of one number beyond this many are refused rather than cut.
 constexpr std::size_t numbertextmax = 9;
 // Labels of this length or longer are cut to fit a button.
@@ -172,7 +177,8 @@ int readlistfrom(std::istream& in) {
     std::int32_t n = 0;
     std::string piece;
     piece.reserve(linepiece);
-    while (n < maxhosts && readpiece(in, piece)) {
+    for (std::size_t taken = 0; n < maxhosts && taken < mostlistbytes && readpiece(in, piece);
+         taken += piece.size()) {
         if (parsehostline(piece, dolist[n])) {
             ++n;
         }
@@ -182,6 +188,12 @@ int readlistfrom(std::istream& in) {
 }
 
 int readlist() {
+    // Only a regular file is read: opening a FIFO would wait for a writer,
+    // and a device such as /dev/zero never ends.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(hostlistfile, error)) {
+        return -1;
+    }
     std::ifstream in(hostlistfile);
     if (!in.is_open()) {
         return -1;

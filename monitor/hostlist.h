@@ -21,11 +21,12 @@ extern HostEntry dolist[hosttablerows];
 extern std::int32_t hostnum;
 
 // Reads the file named by hostlistfile into dolist and sets hostnum.
-// Returns 1 once the file has been read, -1 when it cannot be opened (the
-// table is then left as it was).
+// Returns 1 once the file has been read, -1 when it cannot be opened or is no
+// regular file (the table is then left as it was).
 int readlist();
 
-// The same reading from any stream: rows 0.. of dolist and hostnum. Returns 1.
+// The same reading from any stream: rows 0.. of dolist and hostnum. Stops at
+// the end, at the 32nd host, or after 16 MiB. Returns 1.
 int readlistfrom(std::istream& in);
 
 // Parses one line (as read, newline included) into the row. Returns true when

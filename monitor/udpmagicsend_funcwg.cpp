@@ -26,7 +26,7 @@ int udpmagicsend(unsigned char address[4], const unsigned char hwaddress[6]) {
     const udpsockethandle socket = udpsocketopen();
     udpsocketsendto(socket, packet.data(), packet.size(), address, magicpacketport);
     udpsocketclose(socket);
-    g_usleep(1000 * 1000);
+    g_usleep(G_USEC_PER_SEC);
     udpsocketcleanup();
     return 0;
 }

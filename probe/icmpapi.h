@@ -49,6 +49,8 @@ using icmpsendechofn = std::uint32_t (*)(icmphandle, ipaddr destination, void* r
 
 // The handle IcmpCreateFile returns when it cannot open one.
 inline icmphandle icmpinvalidhandle() {
+    // The platform's own value for it is the pointer made of all one bits.
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
     return reinterpret_cast<icmphandle>(static_cast<std::intptr_t>(-1));
 }
 

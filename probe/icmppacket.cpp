@@ -50,7 +50,7 @@ ipview readipheader(std::span<const std::uint8_t> bytes, bool whole) {
     if (bytes.size() < ipminheader || bytes[0] >> 4 != 4) {
         return ip;
     }
-    const std::size_t headerlength = (bytes[0] & 0x0F) * 4u;
+    const std::size_t headerlength = static_cast<std::size_t>(bytes[0] & 0x0F) * 4;
     if (headerlength < ipminheader || headerlength > bytes.size() || bytes[9] != ipprotoicmp) {
         return ip;
     }

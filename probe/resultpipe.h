@@ -13,9 +13,11 @@
 using pipehandle = std::intptr_t;
 inline constexpr pipehandle invalidpipehandle = -1;
 
-// Opens the existing pipe of that name. Fails at once, without waiting, when
-// no such pipe exists or it is already taken.
-pipehandle pipeclientopen(const char* pipename);
+// Opens the existing pipe of that name. Fails at once when no such pipe
+// exists or its monitor has closed it. When the pipe exists but cannot take
+// another client just now, because other processes have connected first and
+// wait to be refused, it waits up to waitmsec for room (not at all for 0).
+pipehandle pipeclientopen(const char* pipename, int waitmsec);
 
 // One write of the given bytes; the number written, or -1.
 long pipeclientwrite(pipehandle pipe, const void* bytes, std::size_t count);

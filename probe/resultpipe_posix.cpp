@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -33,20 +34,32 @@ socklen_t pipeclientaddress(const char* pipename, long monitorpid, sockaddr_un* 
     return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + n);
 }
 
-pipehandle pipeclientopen(const char* pipename) {
+pipehandle pipeclientopen(const char* pipename, int waitmsec) {
     sockaddr_un address;
     const socklen_t length = pipeclientaddress(pipename, static_cast<long>(getppid()), &address);
     if (length == 0) {
         return invalidpipehandle;
     }
-    // Non-blocking, so that a full accept queue makes the open fail at once
-    // instead of stalling the probe; the write that follows is a few bytes
-    // into an empty socket buffer and cannot block either.
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    // Any local process can connect to the name and fill the pipe's queue
+    // before the probe does; the monitor refuses such connections, so room
+    // comes soon. A blocking connect sleeps until then, bounded by the send
+    // time-out. A name nobody listens on fails at once all the same, and a
+    // blocked connect fails as soon as the monitor closes its pipe. The write
+    // that follows is a few bytes into an empty socket buffer.
+    const int type = SOCK_STREAM | SOCK_CLOEXEC | (waitmsec > 0 ? 0 : SOCK_NONBLOCK);
+    const int fd = socket(AF_UNIX, type, 0);
     if (fd < 0) {
         return invalidpipehandle;
     }
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+    if (waitmsec > 0) {
+        const timeval wait{waitmsec / 1000, static_cast<suseconds_t>(waitmsec % 1000) * 1000};
+        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+    }
+    int rc;
+    do {
+        rc = connect(fd, reinterpret_cast<const sockaddr*>(&address), length);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
         close(fd);
         return invalidpipehandle;
     }

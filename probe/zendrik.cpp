@@ -6,6 +6,8 @@
 #include "pingonece_funcwin.h"
 #include "resultpipe.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -15,9 +17,19 @@ constexpr int exitreported = 0;
 constexpr int exitnopipe = 1;
 constexpr int exitbadcommandline = 1;
 
-// One attempt, no waiting for a busy pipe: a probe that cannot report ends.
-int reportverdict(const char* pipename, const char* word) {
-    const pipehandle pipe = pipeclientopen(pipename);
+// The longest wait for room in a pipe whose queue other processes have
+// filled: the monitor allows this much beyond the echo time-out before it
+// gives up on a cycle, and it ends the wait sooner by closing the pipe.
+int reportwaitmsec(std::int32_t timeout) {
+    constexpr std::int32_t allowance = 4000;
+    constexpr std::int32_t longestecho = 60000;
+    return std::clamp(timeout, 0, longestecho) + allowance;
+}
+
+// One open, which waits only while other processes crowd the pipe: a probe
+// that cannot report ends.
+int reportverdict(const char* pipename, const char* word, std::int32_t timeout) {
+    const pipehandle pipe = pipeclientopen(pipename, reportwaitmsec(timeout));
     if (pipe == invalidpipehandle) {
         return exitnopipe;
     }
@@ -39,5 +51,5 @@ int main(int argc, char* argv[]) {
     std::snprintf(achPipeName, sizeof achPipeName, "\\\\.\\pipe\\mypipe%d",
                   static_cast<int>(settings.pipeindex));
     achPipeName[255] = '\0';
-    return reportverdict(achPipeName, word);
+    return reportverdict(achPipeName, word, settings.timeout);
 }

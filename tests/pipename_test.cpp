@@ -13,7 +13,7 @@
 
 socklen_t pipeclientaddress(const char* pipename, long monitorpid, sockaddr_un* address);
 socklen_t pipeserveraddress(const char* pipename, long monitorpid, sockaddr_un* address);
-std::intptr_t pipeclientopen(const char* pipename);
+std::intptr_t pipeclientopen(const char* pipename, int waitmsec);
 long pipeclientwrite(std::intptr_t pipe, const void* bytes, std::size_t count);
 bool pipeclientclose(std::intptr_t pipe);
 std::intptr_t pipeservercreate(const char* pipename);
@@ -61,7 +61,7 @@ TEST(PipeName, ChildReachesItsParentsPipe) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        const std::intptr_t pipe = pipeclientopen(name.c_str());
+        const std::intptr_t pipe = pipeclientopen(name.c_str(), 1000);
         if (pipe == -1) {
             _exit(2);
         }
@@ -86,7 +86,7 @@ TEST(PipeName, ChildReachesItsParentsPipe) {
     const pid_t late = fork();
     ASSERT_GE(late, 0);
     if (late == 0) {
-        _exit(pipeclientopen(name.c_str()) == -1 ? 0 : 1);
+        _exit(pipeclientopen(name.c_str(), 1000) == -1 ? 0 : 1);
     }
     ASSERT_EQ(late, waitpid(late, &status, 0));
     EXPECT_EQ(0, WEXITSTATUS(status));

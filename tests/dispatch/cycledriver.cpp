@@ -2,12 +2,13 @@
 // monitor's cycle does but without a window: for the real-network test, the
 // soak test and the benchmark.
 //
-//   cycledriver [-c PAUSE] [-t TIMEOUT] [-n CYCLES] [-q] ADDRESS...
+//   cycledriver [-c PAUSE] [-t TIMEOUT] [-n CYCLES] [-q] [-V] ADDRESS...
 //
 // Prints each cycle's trace (unless -q) and a line "results: r0 r1 ..." per
 // cycle on standard output, and with -q one line of figures per cycle on
 // standard error: "cycle N ms=… fds=… children=… rss_kb=… alive=…", the last
-// figure being the number of hosts reported alive.
+// figure being the number of hosts reported alive. With -V the results line
+// goes to standard error too, before the figures.
 #include "multiprcfuncwin.h"
 
 #include <chrono>
@@ -27,12 +28,13 @@ struct options {
     int timeout = 1000;
     int cycles = 1;
     bool quiet = false;
+    bool verdicts = false;
     std::vector<std::string> addresses;
 };
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: cycledriver [-c PAUSE] [-t TIMEOUT] [-n CYCLES] [-q] ADDRESS...\n");
+                 "usage: cycledriver [-c PAUSE] [-t TIMEOUT] [-n CYCLES] [-q] [-V] ADDRESS...\n");
     return 2;
 }
 
@@ -48,6 +50,8 @@ bool parse(int argc, char** argv, options& o) {
             o.cycles = std::atoi(argv[++i]);
         } else if (word == "-q") {
             o.quiet = true;
+        } else if (word == "-V") {
+            o.verdicts = true;
         } else if (!word.empty() && word[0] != '-') {
             o.addresses.push_back(word);
         } else {
@@ -131,14 +135,20 @@ int main(int argc, char** argv) {
         const auto start = std::chrono::steady_clock::now();
         multiprcfuncwin(commandlines, o.pause, count, results);
         const auto elapsed = std::chrono::steady_clock::now() - start;
-        std::printf("results:");
         int alive = 0;
         for (int i = 0; i < count; ++i) {
-            std::printf(" %d", results[i]);
             alive += results[i] == 1;
         }
-        std::printf("\n");
-        std::fflush(stdout);
+        for (std::FILE* out : {stdout, o.verdicts ? stderr : nullptr}) {
+            if (out != nullptr) {
+                std::fprintf(out, "results:");
+                for (int i = 0; i < count; ++i) {
+                    std::fprintf(out, " %d", results[i]);
+                }
+                std::fprintf(out, "\n");
+                std::fflush(out);
+            }
+        }
         if (o.quiet) {
             std::fprintf(stderr, "cycle %d ms=%.1f fds=%d children=%d rss_kb=%ld alive=%d\n", cycle,
                          std::chrono::duration<double, std::milli>(elapsed).count(),

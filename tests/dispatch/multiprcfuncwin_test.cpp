@@ -146,6 +146,7 @@ TEST_F(Cycle, PipeCreationFailingAtHost2Of5ReleasesTheFirstTwoAndStartsNothing) 
     const pipeslot taken(pipeservercreate("\\\\.\\pipe\\mypipe2"));
     ASSERT_NE(invalidpipehandle, taken.get());
     std::vector<std::string> lines;
+    lines.reserve(5);
     for (int i = 0; i < 5; ++i) {
         lines.push_back(standin(i, "say alive"));
     }
@@ -172,6 +173,7 @@ TEST_F(Cycle, NoHostsMeansNothingHappens) {
 
 TEST_F(Cycle, MoreThan32HostsAreCutTo32) {
     std::vector<std::string> lines;
+    lines.reserve(33);
     for (int i = 0; i < 33; ++i) {
         lines.push_back(standin(i, "say alive"));
     }

@@ -32,6 +32,9 @@
 namespace {
 
 constexpr int longestsleepmsec = 60000;
+// As zendrik with its default time-out: waits this long at most for room in
+// a pipe that other processes have crowded.
+constexpr int reportwaitmsec = 4300;
 
 void sleepmsec(int msec) {
     msec = std::clamp(msec, 0, longestsleepmsec);
@@ -84,7 +87,7 @@ bool deliver(int index, const std::string* bytes, int holdmsec = 0) {
     char name[256];
     std::snprintf(name, sizeof name, "\\\\.\\pipe\\mypipe%d", index);
     name[255] = '\0';
-    const pipehandle pipe = pipeclientopen(name);
+    const pipehandle pipe = pipeclientopen(name, reportwaitmsec);
     if (pipe == invalidpipehandle) {
         return false;
     }

@@ -105,7 +105,7 @@ tempdir::~tempdir() {
 }
 
 std::string tempdir::file(std::string_view name, std::string_view content, unsigned mode) const {
-    const std::string path = path_ + "/" + std::string(name);
+    std::string path = path_ + "/" + std::string(name);
     std::ofstream(path) << content;
     chmod(path.c_str(), mode);
     return path;

@@ -25,6 +25,7 @@ std::array<int, 2> makepipe() {
 
 std::vector<char*> cwords(const std::vector<std::string>& words) {
     std::vector<char*> out;
+    out.reserve(words.size() + 1);
     for (const std::string& w : words) {
         out.push_back(const_cast<char*>(w.c_str()));
     }

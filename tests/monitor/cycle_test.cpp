@@ -70,7 +70,7 @@ TEST(MagicPacket, IsSixFFsThenTheHardwareAddressSixteenTimes) {
     for (int k = 0; k < 6; ++k) {
         EXPECT_EQ(packet[k], 0xFF) << k;
     }
-    for (int copy = 0; copy < 16; ++copy) {
+    for (std::size_t copy = 0; copy < 16; ++copy) {
         EXPECT_EQ(0, std::memcmp(packet.data() + 6 + 6 * copy, mac, 6)) << "copy " << copy;
     }
 }
@@ -149,7 +149,9 @@ TEST_F(WakeOnLan, OneClickSendsOneMagicPacketToPortNineOfTheNetworksLastAddress)
     const auto expected = makemagicpacket(mac);
     EXPECT_EQ(datagrams[0], std::string(expected.begin(), expected.end()));
     // The table keeps the host's own address for the next cycle.
-    EXPECT_EQ(0, std::memcmp(&before, &dolist[1], sizeof before));
+    EXPECT_STREQ(before.hostname, dolist[1].hostname);
+    EXPECT_EQ(before.ip, dolist[1].ip);
+    EXPECT_EQ(before.mac, dolist[1].mac);
 }
 
 TEST_F(WakeOnLan, TwoClicksSendTwo) {

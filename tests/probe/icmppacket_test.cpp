@@ -77,7 +77,7 @@ bytes ourrequest(std::uint16_t ident = key.ident, std::uint16_t sequence = key.s
 // An ICMP error that quotes the offending packet's IP header and 8 bytes.
 bytes errorreport(std::uint8_t type, std::uint8_t code, const bytes& offending,
                   std::uint32_t from = router) {
-    const std::size_t headerlength = (offending[0] & 0x0F) * 4u;
+    const auto headerlength = static_cast<std::ptrdiff_t>(offending[0] & 0x0F) * 4;
     const bytes quoted(offending.begin(), offending.begin() + headerlength + 8);
     return ippacket(from, ourhost, icmpmessage(type, code, 0, 0, quoted));
 }
@@ -214,7 +214,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RawPacket, TruncatedPacketsAreNeverReadPastTheirEnd) {
     for (const bytes& whole :
          {echoreply(key.ident, key.sequence, 32), errorreport(3, 1, ourrequest())}) {
-        for (std::size_t length = 0; length < whole.size(); ++length) {
+        for (std::ptrdiff_t length = 0; length < std::ssize(whole); ++length) {
             const bytes cut(whole.begin(), whole.begin() + length);
             const echoanswer answer = matchrawpacket(cut, key);
             EXPECT_EQ(answerkind::unrelated, answer.kind) << length;
