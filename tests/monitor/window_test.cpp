@@ -510,7 +510,7 @@ TEST_F(Window, TimerTickDueWhenUpdateIsPressedRunsNoCycleOfItsOwn) {
     breakauto = 1; // manual mode, with the timer from automatic mode still armed
     Tick tick;
     const guint timer = g_timeout_add_full(300, 0, probetick, &tick, nullptr);
-    g_usleep(20 * 1000); // the tick is due
+    g_usleep(20000); // the tick is due
     testing::internal::CaptureStdout();
     updatestatus(nullptr, nullptr);
     const std::string trace = testing::internal::GetCapturedStdout();
