@@ -62,6 +62,35 @@ def applications():
     return found
 
 
+def host_status_frame(pid):
+    """The "HOST STATUS" frame of process pid on the accessibility bus, or None."""
+    for app in pyatspi.Registry.getDesktop(0):
+        try:
+            if app is None or app.get_process_id() != pid:
+                continue
+            for child in app:
+                if child is not None and child.getRole() == pyatspi.ROLE_FRAME:
+                    if child.name == "HOST STATUS":
+                        return child
+        except Exception:  # an application that went away while we looked
+            continue
+    return None
+
+
+def find_frame(process, errors=lambda: ""):
+    """Waits for the "HOST STATUS" frame of a started quorvel; fails when the
+    process ends first or the window does not show within START_TIMEOUT."""
+    def frame():
+        if process.poll() is not None:
+            raise Failure(f"quorvel ended early with status {process.returncode}: {errors()}")
+        return host_status_frame(process.pid)
+
+    try:
+        return wait_until(frame, START_TIMEOUT, "the HOST STATUS window on the bus")
+    except Failure as failure:
+        raise Failure(f"{failure}; applications on the bus: {applications()}")
+
+
 class WorkDir:
     """A fresh working directory holding a host list and the icon."""
 
@@ -144,26 +173,7 @@ class Quorvel:
 
     def find_window(self):
         """The "HOST STATUS" frame of this process, once it is on the bus."""
-        def frame():
-            if self.process.poll() is not None:
-                raise Failure(f"quorvel ended early with status {self.process.returncode}: "
-                              f"{self.errors()}")
-            for app in pyatspi.Registry.getDesktop(0):
-                try:
-                    if app is None or app.get_process_id() != self.process.pid:
-                        continue
-                    for child in app:
-                        if child is not None and child.getRole() == pyatspi.ROLE_FRAME:
-                            if child.name == "HOST STATUS":
-                                return child
-                except Exception:  # an application that went away while we looked
-                    continue
-            return None
-
-        try:
-            self.frame = wait_until(frame, START_TIMEOUT, "the HOST STATUS window on the bus")
-        except Failure as failure:
-            raise Failure(f"{failure}; applications on the bus: {applications()}")
+        self.frame = find_frame(self.process, self.errors)
         self.window_seen = time.monotonic()
         found = pyatspi.utils.findAllDescendants(
             self.frame, lambda a: a is not None and a.getRole() == pyatspi.ROLE_PUSH_BUTTON)

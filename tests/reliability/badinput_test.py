@@ -32,6 +32,10 @@ import time
 
 import pyatspi
 
+E2E = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e")
+sys.path.insert(0, E2E)
+from quorvelwindow import Failure, find_frame as find_window  # noqa: E402
+
 START_TIMEOUT = 60  # seconds for the window to appear on the accessibility bus
 EXIT_TIMEOUT = 30
 NOBODY = 65534
@@ -41,9 +45,6 @@ EXPECTED_TRACE = (
     "[parent process: delete_event] so I'll call a main_quit.\n"
 )
 
-
-class Failure(Exception):
-    pass
 
 
 def host(name, n):
@@ -205,23 +206,6 @@ ICON_CASES = {"icon-garbage", "icon-empty", "icon-directory"}
 
 # -- driving quorvel -----------------------------------------------------
 
-def find_window(process):
-    deadline = time.monotonic() + START_TIMEOUT
-    while time.monotonic() < deadline:
-        if process.poll() is not None:
-            raise Failure(f"quorvel ended early with status {process.returncode}")
-        for app in pyatspi.Registry.getDesktop(0):
-            try:
-                if app is None or app.get_process_id() != process.pid:
-                    continue
-                for child in app:
-                    if child is not None and child.getRole() == pyatspi.ROLE_FRAME \
-                            and child.name == "HOST STATUS":
-                        return child
-            except Exception:  # an application that went away while we looked
-                continue
-        time.sleep(0.5)
-    raise Failure(f"no window titled HOST STATUS within {START_TIMEOUT} s")
 
 
 def buttons_of(frame):
@@ -304,6 +288,8 @@ def observe_apart(quorvel, work, as_nobody):
     share = tempfile.mkdtemp(prefix="quorvel-observe-")
     try:
         os.chmod(share, 0o755)
+        # The copy of this script finds the shared window module beside it.
+        shutil.copy(os.path.join(E2E, "quorvelwindow.py"), share)
         argv = [shutil.copy(WITH_XVFB, share), "dbus-run-session", "--", sys.executable,
                 shutil.copy(os.path.abspath(__file__), share), "--observe",
                 shutil.copy(quorvel, share), work]
