@@ -51,7 +51,8 @@ int mypipeopen(int number, pipeslot& slot) {
 }
 
 int createdochildprc(const char* commandline, childprocess& slot) {
-    if (!processstart(commandline, slot)) {
+    // The probe learns where its pipe is from its environment.
+    if (!processstart(commandline, slot, pipeserverenvironment())) {
         std::printf("CloseHandle(hThread)");
         return -1;
     }

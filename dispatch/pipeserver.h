@@ -17,17 +17,24 @@ using pipehandle = std::intptr_t;
 inline constexpr pipehandle invalidpipehandle = -1;
 
 // Creates the pipe of that name, ready for its one client. invalidpipehandle
-// when it cannot be created (for example because the name is taken).
+// when it cannot be created. The pipes that exist at one time share one place
+// that is private to this process (see pipeserverenvironment).
 pipehandle pipeservercreate(const char* pipename);
 
 // Releases the pipe; from then on no client can open its name.
 void pipeserverclose(pipehandle pipe);
 
+// The environment entry ("NAME=value") that a probe needs to find the pipes
+// of this process, as long as any exists; nullptr when none does. The names
+// alone do not reach a pipe: the entry holds what other users cannot learn.
+const char* pipeserverenvironment();
+
 // Waits until the process `client` has opened the pipe, or has ended, or the
 // deadline has passed, and returns its connection; invalidpipehandle when it
 // has not connected by then. A connection from any other process is closed
 // unread and does not end the wait: only the probe that the monitor started
-// for a host may speak for it, and it can still do so after an intruder.
+// for a host may speak for it (pipeacceptable), and it can still do so after
+// an intruder.
 pipehandle pipeserverawaitclient(pipehandle pipe, const childprocess& client, deadline until);
 
 // One read of at most count bytes. It waits for the first bytes, or for the
@@ -65,14 +72,18 @@ using pipeconnection = pipeowner<pipeserverdisconnect>;
 
 // Waits until the deadline and keeps the pipes clear meanwhile: on pipe k, a
 // connection from the process clients[k] is kept in taken[k] (when that
-// holds none yet), and every other connection is closed unread. Other local
+// holds none yet), and every other connection is closed unread: a pipe whose
+// probe has not started, or whose probe's connection is taken, refuses all. Other local
 // processes can then never fill a pipe's queue and lock out the probe that
 // has yet to report into it.
 void pipeserverguard(std::span<const pipeslot> pipes, std::span<const childprocess> clients,
                      std::span<pipeconnection> taken, deadline until);
 
 #ifndef _WIN32
-// The local address that stands for a pipe name of the monitor with the given
-// process id. Returns the address length for bind(), 0 when the name does not fit.
-socklen_t pipeserveraddress(const char* pipename, long monitorpid, sockaddr_un* address);
+// The local address of a pipe name in the given directory. Returns the
+// address length for bind(), 0 when it does not fit.
+socklen_t pipeserveraddress(const char* directory, const char* pipename, sockaddr_un* address);
+
+// The directory that holds this process's pipes while any exists, else nullptr.
+const char* pipeserverdirectory();
 #endif

@@ -1,17 +1,45 @@
-// The result pipe on POSIX is a Unix stream socket in the abstract namespace,
-// named after the monitor's process id; see probe/resultpipe_posix.cpp for why.
-// The probe formats the same address with its own few lines; a test holds the
+// The result pipe on POSIX is a Unix stream socket, bound as a file in a
+// directory that only this process's user can enter.
+//
+// Why this mechanism: a name in the abstract namespace (or any name that is
+// known from the monitor's process id) can be bound first, connected to or
+// flooded by every local user. Here each cycle's pipes live in a fresh
+// directory of mode 0700 made with mkdtemp under $XDG_RUNTIME_DIR (when that
+// is private to the user) or else under /tmp; its path reaches the probes in
+// their environment (pipeserverenvironment), never on a command line, and no
+// other user can enter it to bind, connect or fill anything. Within the user,
+// SO_PEERCRED tells who connected, and only the probe started for a host is
+// heard (pipeacceptable). A connect to a name nobody listens on fails at once
+// (the probe's open fails when the monitor has closed its pipe); bytes
+// written before the monitor reads stay queued on the connection even after
+// the probe has ended.
+//
+// Nothing stays on disk: each socket file goes with its pipe and the
+// directory with the last pipe. The directory is locked (flock) while it is
+// in use, so that the directory of a monitor that was killed, which the
+// kernel unlocks, is swept away the next time any monitor of the user makes
+// one. The probe forms the same path with its own few lines; a test holds the
 // two together.
 #include "pipeserver.h"
+
+#include "pipeaccept.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <string>
+#include <string_view>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -28,10 +56,144 @@ constexpr std::size_t guardedpipes = 32;
 // connection looks again after at most this long.
 constexpr int pollslicemsec = 10;
 
-// Takes the pending connections one by one and returns the first that comes
-// from the given process, closing the others unread. -1 when the queue holds
-// none; `broken` tells a failing listener from an empty queue.
-int acceptfrom(int listener, long pid, deadline until, bool& broken) {
+// The probe finds its pipes' directory in this variable of its environment.
+constexpr char environmentname[] = "QUORVEL_PIPES";
+
+// A directory name of ours: the prefix and mkdtemp's six characters.
+constexpr std::string_view directoryprefix = "quorvel-";
+constexpr std::size_t directorynamelength = directoryprefix.size() + 6;
+
+// The longest pipe name this process creates ("\\.\pipe\mypipe31"), so that
+// every pipe's path is known to fit before the directory is chosen.
+constexpr std::size_t longestpipename = 17;
+
+// A directory younger than this is never swept: its maker may not have
+// locked it yet.
+constexpr time_t sweepafterseconds = 10;
+
+// The directory that holds the pipes that exist now, and how many they are.
+struct pipedirectory {
+    std::string path;
+    std::string environment;
+    int lock = -1;
+    int pipes = 0;
+};
+pipedirectory current;
+
+bool fitsaddress(std::size_t directorylength) {
+    return directorylength + 1 + directorynamelength + 1 + longestpipename <
+           sizeof(sockaddr_un::sun_path);
+}
+
+// $XDG_RUNTIME_DIR when it is the user's own and no one else's, else /tmp.
+std::string basedirectory() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    struct stat info;
+    if (runtime != nullptr && runtime[0] == '/' && fitsaddress(std::strlen(runtime)) &&
+        lstat(runtime, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
+        (info.st_mode & 077) == 0) {
+        return runtime;
+    }
+    return "/tmp";
+}
+
+// Removes everything in a directory of ours that no one holds, then the
+// directory. It holds nothing but socket files.
+void removedirectory(int base, const char* name, int directory) {
+    const int listing = dup(directory);
+    DIR* entries = listing >= 0 ? fdopendir(listing) : nullptr;
+    if (entries == nullptr) {
+        if (listing >= 0) {
+            close(listing);
+        }
+        return;
+    }
+    while (const dirent* entry = readdir(entries)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+            unlinkat(directory, entry->d_name, 0);
+        }
+    }
+    closedir(entries);
+    unlinkat(base, name, AT_REMOVEDIR);
+}
+
+// Sweeps away the directories that monitors of this user left when they were
+// killed: their lock went with them.
+void sweep(const std::string& base) {
+    const int basefd = open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* entries = basefd >= 0 ? fdopendir(dup(basefd)) : nullptr;
+    if (entries == nullptr) {
+        if (basefd >= 0) {
+            close(basefd);
+        }
+        return;
+    }
+    const time_t now = std::time(nullptr);
+    while (const dirent* entry = readdir(entries)) {
+        const std::string_view name = entry->d_name;
+        struct stat info;
+        if (name.size() != directorynamelength || !name.starts_with(directoryprefix) ||
+            fstatat(basefd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISDIR(info.st_mode) || info.st_uid != geteuid() ||
+            now - info.st_mtime < sweepafterseconds) {
+            continue;
+        }
+        const int directory =
+            openat(basefd, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (directory < 0) {
+            continue;
+        }
+        if (flock(directory, LOCK_EX | LOCK_NB) == 0) {
+            removedirectory(basefd, entry->d_name, directory);
+        }
+        close(directory);
+    }
+    closedir(entries);
+    close(basefd);
+}
+
+// Makes the directory for the pipes to come, locked while it is in use.
+bool makedirectory() {
+    const std::string base = basedirectory();
+    sweep(base);
+    std::string path = base + "/" + std::string(directoryprefix) + "XXXXXX";
+    if (!fitsaddress(base.size()) || mkdtemp(path.data()) == nullptr) {
+        return false;
+    }
+    const int lock = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (lock < 0 || flock(lock, LOCK_EX) != 0) {
+        if (lock >= 0) {
+            close(lock);
+        }
+        rmdir(path.c_str());
+        return false;
+    }
+    current.environment = std::string(environmentname) + "=" + path;
+    current.path = std::move(path);
+    current.lock = lock;
+    return true;
+}
+
+void releasedirectory() {
+    if (--current.pipes > 0) {
+        return;
+    }
+    const std::size_t slash = current.path.rfind('/');
+    const std::string base = current.path.substr(0, slash);
+    const int basefd = open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (basefd >= 0) {
+        removedirectory(basefd, current.path.c_str() + slash + 1, current.lock);
+        close(basefd);
+    }
+    close(current.lock);
+    current = pipedirectory{};
+}
+
+// Takes the pending connections one by one and returns the first that
+// pipeacceptable takes for a host whose probe is `probepid`, closing the
+// others unread. -1 when the queue holds none; `broken` tells a failing
+// listener from an empty queue.
+int acceptfrom(int listener, long probepid, bool taken, deadline until, bool& broken) {
     broken = false;
     for (;;) {
         const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
@@ -42,9 +204,11 @@ int acceptfrom(int listener, long pid, deadline until, bool& broken) {
             broken = errno != EAGAIN && errno != EWOULDBLOCK;
             return -1;
         }
-        ucred peer{};
-        socklen_t length = sizeof peer;
-        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.pid == pid) {
+        ucred credentials{};
+        socklen_t length = sizeof credentials;
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 &&
+            pipeacceptable({credentials.pid, static_cast<long>(credentials.uid)}, probepid,
+                           static_cast<long>(geteuid()), taken)) {
             return fd;
         }
         close(fd);
@@ -56,39 +220,62 @@ int acceptfrom(int listener, long pid, deadline until, bool& broken) {
 }
 } // namespace
 
-socklen_t pipeserveraddress(const char* pipename, long monitorpid, sockaddr_un* address) {
+socklen_t pipeserveraddress(const char* directory, const char* pipename, sockaddr_un* address) {
     std::memset(address, 0, sizeof *address);
     address->sun_family = AF_UNIX;
-    char* text = address->sun_path + 1; // a leading NUL selects the abstract namespace
-    const std::size_t room = sizeof address->sun_path - 1;
-    const int n = std::snprintf(text, room, "quorvel/%ld/%s", monitorpid, pipename);
-    if (n < 0 || static_cast<std::size_t>(n) >= room) {
+    const int n =
+        std::snprintf(address->sun_path, sizeof address->sun_path, "%s/%s", directory, pipename);
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof address->sun_path) {
         return 0;
     }
-    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + n);
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + n + 1);
+}
+
+const char* pipeserverdirectory() {
+    return current.pipes > 0 ? current.path.c_str() : nullptr;
+}
+
+const char* pipeserverenvironment() {
+    return current.pipes > 0 ? current.environment.c_str() : nullptr;
 }
 
 pipehandle pipeservercreate(const char* pipename) {
+    if (std::strchr(pipename, '/') != nullptr || (current.pipes == 0 && !makedirectory())) {
+        return invalidpipehandle;
+    }
+    ++current.pipes;
     sockaddr_un address;
-    const socklen_t length = pipeserveraddress(pipename, static_cast<long>(getpid()), &address);
-    if (length == 0) {
-        return invalidpipehandle;
-    }
+    const socklen_t length = pipeserveraddress(current.path.c_str(), pipename, &address);
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
-        return invalidpipehandle;
-    }
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
+    if (length == 0 || fd < 0 ||
+        bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
         listen(fd, acceptqueue) != 0) {
-        close(fd);
+        if (fd >= 0) {
+            close(fd);
+        }
+        releasedirectory();
         return invalidpipehandle;
     }
     return fd;
 }
 
 void pipeserverclose(pipehandle pipe) {
-    if (pipe != invalidpipehandle) {
-        close(static_cast<int>(pipe));
+    if (pipe == invalidpipehandle) {
+        return;
+    }
+    // The socket file goes first, so that no probe finds a name that no one
+    // listens on any more; then the directory, with the last pipe.
+    sockaddr_un address{};
+    socklen_t length = sizeof address;
+    const int fd = static_cast<int>(pipe);
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+        length > offsetof(sockaddr_un, sun_path) && address.sun_path[0] == '/') {
+        address.sun_path[sizeof address.sun_path - 1] = '\0';
+        unlink(address.sun_path);
+    }
+    close(fd);
+    if (current.pipes > 0) {
+        releasedirectory();
     }
 }
 
@@ -102,7 +289,7 @@ pipehandle pipeserverawaitclient(pipehandle pipe, const childprocess& client, de
         // connected, written and ended by now is then still found in it.
         const bool ended = processended(client);
         bool broken = false;
-        const int connection = acceptfrom(listener, client.id(), until, broken);
+        const int connection = acceptfrom(listener, client.id(), false, until, broken);
         if (connection >= 0) {
             return connection;
         }
@@ -164,11 +351,9 @@ void pipeserverguard(std::span<const pipeslot> pipes, std::span<const childproce
             if (events[k].revents == 0) {
                 continue;
             }
-            // An empty slot's process id 0 is no one's: all are refused.
-            const bool waiting = taken[k].get() == invalidpipehandle;
-            const long client = waiting ? clients[k].id() : 0;
             bool broken = false;
-            const int connection = acceptfrom(events[k].fd, client, until, broken);
+            const int connection = acceptfrom(events[k].fd, clients[k].id(),
+                                              taken[k].get() != invalidpipehandle, until, broken);
             if (connection >= 0) {
                 taken[k].reset(connection);
             }

@@ -50,9 +50,11 @@ class childprocess {
 
 // Starts the program named by the command line's first word with the whole
 // command line, the monitor's environment, current directory and priority,
-// and no descriptors beyond the standard three. True when the program runs;
-// false, with the slot left empty, when it could not be started.
-bool processstart(const char* commandline, childprocess& slot);
+// and no descriptors beyond the standard three. `added`, when given, is one
+// more environment entry "NAME=value" for the program; it replaces whatever
+// the monitor's own environment holds under that name. True when the program
+// runs; false, with the slot left empty, when it could not be started.
+bool processstart(const char* commandline, childprocess& slot, const char* added = nullptr);
 
 enum class waitoutcome { ended, timedout, failed };
 

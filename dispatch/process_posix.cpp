@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <ctime>
 #include <poll.h>
 #include <spawn.h>
@@ -163,7 +164,29 @@ childprocess::~childprocess() {
     processrelease(*this);
 }
 
-bool processstart(const char* commandline, childprocess& slot) {
+namespace {
+
+// The monitor's environment with `added` in place of any entry of its name.
+std::vector<char*> environmentwith(const char* added) {
+    std::vector<char*> entries;
+    const char* equals = added != nullptr ? std::strchr(added, '=') : nullptr;
+    const std::size_t namelength =
+        equals != nullptr ? static_cast<std::size_t>(equals - added) + 1 : 0;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (namelength == 0 || std::strncmp(*entry, added, namelength) != 0) {
+            entries.push_back(*entry);
+        }
+    }
+    if (namelength != 0) {
+        entries.push_back(const_cast<char*>(added));
+    }
+    entries.push_back(nullptr);
+    return entries;
+}
+
+} // namespace
+
+bool processstart(const char* commandline, childprocess& slot, const char* added) {
     processrelease(slot);
     std::vector<std::string> words = splitcommandline(commandline);
     if (words.empty()) {
@@ -179,10 +202,11 @@ bool processstart(const char* commandline, childprocess& slot) {
         argv.push_back(word.data());
     }
     argv.push_back(nullptr);
+    std::vector<char*> environment = environmentwith(added);
     spawnsetup setup;
     pid_t pid = 0;
     if (!setup.ready || posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attributes,
-                                    argv.data(), environ) != 0) {
+                                    argv.data(), environment.data()) != 0) {
         return false;
     }
     slot.hold(pid, openpidfd(pid));

@@ -1,13 +1,13 @@
 #include "hostlist.h"
 
+#include "regularfile.h"
 #include "settings.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 
 HostEntry dolist[hosttablerows];
@@ -189,14 +189,13 @@ int readlistfrom(std::istream& in) {
 
 int readlist() {
     // Only a regular file is read: opening a FIFO would wait for a writer,
-    // and a device such as /dev/zero never ends.
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(hostlistfile, error)) {
+    // and a device such as /dev/zero never ends. The last piece may reach a
+    // line's length past the limit, as it does when the file is read piece
+    // by piece.
+    std::string content;
+    if (!readregularfile(hostlistfile, mostlistbytes + linepiece + 1, content)) {
         return -1;
     }
-    std::ifstream in(hostlistfile);
-    if (!in.is_open()) {
-        return -1;
-    }
+    std::istringstream in(std::move(content));
     return readlistfrom(in);
 }

@@ -1,19 +1,22 @@
-// The result pipe on POSIX is a Unix stream socket in the abstract namespace.
+// The result pipe on POSIX is a Unix stream socket bound as a file in a
+// directory of mode 0700 that the monitor makes for each cycle (mkdtemp under
+// $XDG_RUNTIME_DIR, else /tmp); see dispatch/pipeserver_posix.cpp for why.
+// The directory's path comes from the probe's environment, QUORVEL_PIPES,
+// never from its command line, and the pipe name is formed from "-i" as
+// always: the socket is <directory>/<pipe name>. A probe started by hand
+// has no such variable, finds no pipe and ends with exit code 1.
 //
-// Why this mechanism: an abstract name leaves nothing on disk and vanishes
-// with the socket that holds it; a connect to a name nobody listens on fails
-// at once (requirement: the probe's open fails when the pipe does not exist
-// or the monitor has closed it); bytes written before the monitor reads stay
-// queued on the connection even after the probe has exited; and the monitor
-// learns the connecting process from SO_PEERCRED, so it can take a verdict
-// only from the probe it started. The name carries the monitor's process id,
-// which the probe knows as its parent's, so the pipes of two monitors on one
-// machine never meet.
+// The probe trusts the other end only when it is its own parent, running as
+// its own user (SO_PEERCRED): whoever else set the variable or bound the
+// name hears nothing. A connect to a name nobody listens on fails at once,
+// and bytes written before the monitor reads stay queued on the connection
+// even after the probe has exited.
 #include "resultpipe.h"
 
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -21,31 +24,47 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-socklen_t pipeclientaddress(const char* pipename, long monitorpid, sockaddr_un* address) {
+namespace {
+
+// A server is trusted only when it is the probe's own parent under the
+// probe's own user. A parent that the kernel cannot name (pid 0, outside the
+// probe's PID namespace) is no one's.
+bool trustedserver(int fd) {
+    ucred server{};
+    socklen_t length = sizeof server;
+    const pid_t parent = getppid();
+    return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &server, &length) == 0 && parent > 0 &&
+           server.pid == parent && server.uid == getuid();
+}
+
+} // namespace
+
+socklen_t pipeclientaddress(const char* directory, const char* pipename, sockaddr_un* address) {
     std::memset(address, 0, sizeof *address);
     address->sun_family = AF_UNIX;
-    // sun_path[0] stays NUL: that is what puts the name in the abstract namespace.
-    char* text = address->sun_path + 1;
-    const std::size_t room = sizeof address->sun_path - 1;
-    const int n = std::snprintf(text, room, "quorvel/%ld/%s", monitorpid, pipename);
-    if (n < 0 || static_cast<std::size_t>(n) >= room) {
+    if (directory == nullptr || directory[0] != '/') {
         return 0;
     }
-    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + n);
+    const int n =
+        std::snprintf(address->sun_path, sizeof address->sun_path, "%s/%s", directory, pipename);
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof address->sun_path) {
+        return 0;
+    }
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + n + 1);
 }
 
 pipehandle pipeclientopen(const char* pipename, int waitmsec) {
     sockaddr_un address;
-    const socklen_t length = pipeclientaddress(pipename, static_cast<long>(getppid()), &address);
+    const socklen_t length = pipeclientaddress(std::getenv("QUORVEL_PIPES"), pipename, &address);
     if (length == 0) {
         return invalidpipehandle;
     }
-    // Any local process can connect to the name and fill the pipe's queue
-    // before the probe does; the monitor refuses such connections, so room
-    // comes soon. A blocking connect sleeps until then, bounded by the send
-    // time-out. A name nobody listens on fails at once all the same, and a
-    // blocked connect fails as soon as the monitor closes its pipe. The write
-    // that follows is a few bytes into an empty socket buffer.
+    // Other processes of the same user can connect to the pipe and fill its
+    // queue before the probe does; the monitor refuses such connections, so
+    // room comes soon. A blocking connect sleeps until then, bounded by the
+    // send time-out. A name nobody listens on fails at once all the same,
+    // and a blocked connect fails as soon as the monitor closes its pipe. The
+    // write that follows is a few bytes into an empty socket buffer.
     const int type = SOCK_STREAM | SOCK_CLOEXEC | (waitmsec > 0 ? 0 : SOCK_NONBLOCK);
     const int fd = socket(AF_UNIX, type, 0);
     if (fd < 0) {
@@ -59,7 +78,7 @@ pipehandle pipeclientopen(const char* pipename, int waitmsec) {
     do {
         rc = connect(fd, reinterpret_cast<const sockaddr*>(&address), length);
     } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
+    if (rc != 0 || !trustedserver(fd)) {
         close(fd);
         return invalidpipehandle;
     }

@@ -115,7 +115,9 @@ long startforger(int index, std::string_view word) {
     char name[256];
     std::snprintf(name, sizeof name, "\\\\.\\pipe\\mypipe%d", index);
     sockaddr_un address;
-    const socklen_t length = pipeserveraddress(name, getpid(), &address);
+    const char* directory = pipeserverdirectory();
+    const socklen_t length =
+        directory != nullptr ? pipeserveraddress(directory, name, &address) : 0;
     const std::string bytes(word);
     const pid_t pid = fork();
     if (pid != 0) {
@@ -142,4 +144,15 @@ int forgerexitcode(long pid) {
         return -1;
     }
     return WEXITSTATUS(status);
+}
+
+pinnedpipes::pinnedpipes() : pipe_(pipeservercreate("\\\\.\\pipe\\mypipe31")) {}
+
+pinnedpipes::~pinnedpipes() {
+    pipeserverclose(pipe_);
+}
+
+std::string pinnedpipes::directory() const {
+    const char* directory = pipeserverdirectory();
+    return directory != nullptr ? directory : "";
 }

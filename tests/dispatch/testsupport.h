@@ -52,7 +52,24 @@ class tempdir {
 
 // A local process that is not the probe: it keeps trying (for at most 3 s)
 // to open result pipe `index` of this process and writes `word` into it once
-// it gets through. Returns its pid; forgerexitcode() is 0 when it got through
-// (connected; the monitor may have refused it before its word was sent).
+// it gets through. It looks in the pipe directory that exists when it starts
+// (a pipe must be open then; see pinnedpipes). Returns its pid; forgerexitcode() is 0 when it got
+// through (connected; the monitor may have refused it before its word was sent).
 long startforger(int index, std::string_view word);
 int forgerexitcode(long pid);
+
+// Holds a pipe (number 31, which the tests' cycles leave alone) for as long
+// as it lives, so that every pipe of this process meanwhile shares one
+// directory that an attacker can be pointed at.
+class pinnedpipes {
+  public:
+    pinnedpipes();
+    ~pinnedpipes();
+    pinnedpipes(const pinnedpipes&) = delete;
+    pinnedpipes& operator=(const pinnedpipes&) = delete;
+    // The directory of the pipes, while this lives.
+    std::string directory() const;
+
+  private:
+    long pipe_;
+};

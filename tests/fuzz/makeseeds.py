@@ -143,6 +143,23 @@ def icmp_packets():
     write("icmp_reply", "queue-short", head(2, destination, 12, 0, destination) + request[:4])
 
 
+def pipe_connections():
+    def conns(probe, uid, *peers):
+        return struct.pack("<2i", probe, uid) + b"".join(struct.pack("<2i", *p) for p in peers)
+    write("pipe_accept", "probe-first", conns(4242, 1000, (4242, 1000), (4242, 1000)))
+    write("pipe_accept", "intruders-first", conns(4242, 1000, (0, 1000), (99, 1000),
+                                                  (4242, 0), (4242, 1000)))
+    write("pipe_accept", "no-probe", conns(0, 1000, (0, 1000), (0, 0)))
+    write("pipe_accept", "outside-namespace", conns(17, 0, (0, 0), (-1, 0), (17, 0)))
+
+
+def probe_commands():
+    write("probe_command", "monitor", "zendrik.exe -i 3 -h 192.168.1.20 -t 1000")
+    write("probe_command", "quoted", 'probe.exe "-i" "" plain "a b"\tsub.exe')
+    write("probe_command", "paths", "/bin/sh ./zendrik.exe ../missing/zendrik zendrik")
+    write("probe_command", "unclosed", '"zendrik \v\f')
+
+
 if __name__ == "__main__":
     hostlists()
     quorvel_commandlines()
@@ -150,3 +167,5 @@ if __name__ == "__main__":
     pipe_texts()
     ping_logs()
     icmp_packets()
+    pipe_connections()
+    probe_commands()

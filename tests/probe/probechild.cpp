@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
@@ -38,33 +39,68 @@ class ownedfd {
     int fd_;
 };
 
-// The address the monitor with this process id gives the pipe with that
-// index; written out here on its own so that a change on either side shows.
-socklen_t pipeaddress(int index, sockaddr_un& address) {
+// A private directory for the pipes of one run, as the monitor makes one.
+class pipedirectory {
+  public:
+    pipedirectory() {
+        char pattern[] = "/tmp/zendrik-pipes-XXXXXX";
+        if (mkdtemp(pattern) == nullptr) {
+            std::abort();
+        }
+        path_ = pattern;
+    }
+    ~pipedirectory() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    pipedirectory(const pipedirectory&) = delete;
+    pipedirectory& operator=(const pipedirectory&) = delete;
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+// The address the monitor gives the pipe with that index; written out here
+// on its own so that a change on either side shows.
+socklen_t pipeaddress(const std::string& directory, int index, sockaddr_un& address) {
     std::memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;
-    const int n =
-        std::snprintf(address.sun_path + 1, sizeof address.sun_path - 1,
-                      "quorvel/%ld/\\\\.\\pipe\\mypipe%d", static_cast<long>(getpid()), index);
-    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + n);
+    const int n = std::snprintf(address.sun_path, sizeof address.sun_path,
+                                "%s/\\\\.\\pipe\\mypipe%d", directory.c_str(), index);
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + n + 1);
 }
 
-int makepipe(int index, int backlog) {
+// The listening pipe. When `foreign`, a short-lived child makes it listen,
+// so that the pipe's credentials are not those of the probe's parent.
+int makepipe(const std::string& directory, int index, int backlog, bool foreign) {
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     sockaddr_un address;
-    const socklen_t length = pipeaddress(index, address);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        listen(fd, backlog) != 0) {
+    const socklen_t length = pipeaddress(directory, index, address);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+        std::perror("test pipe");
+        std::abort();
+    }
+    if (foreign) {
+        const pid_t other = fork();
+        if (other == 0) {
+            _exit(listen(fd, backlog) == 0 ? 0 : 1);
+        }
+        int status = 0;
+        if (other < 0 || waitpid(other, &status, 0) != other || status != 0) {
+            std::abort();
+        }
+    } else if (listen(fd, backlog) != 0) {
         std::perror("test pipe");
         std::abort();
     }
     return fd;
 }
 
-int connectdecoy(int index) {
+int connectdecoy(const std::string& directory, int index) {
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     sockaddr_un address;
-    const socklen_t length = pipeaddress(index, address);
+    const socklen_t length = pipeaddress(directory, index, address);
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
         std::perror("decoy client");
         std::abort();
@@ -72,9 +108,14 @@ int connectdecoy(int index) {
     return fd;
 }
 
-[[noreturn]] void execprobe(const proberequest& request, int output) {
+[[noreturn]] void execprobe(const proberequest& request, const std::string& directory, int output) {
     dup2(output, STDOUT_FILENO);
     dup2(output, STDERR_FILENO);
+    if (request.mode == pipemode::unnamed) {
+        unsetenv("QUORVEL_PIPES");
+    } else {
+        setenv("QUORVEL_PIPES", directory.c_str(), 1);
+    }
     if (request.standinscript.empty()) {
         unsetenv("ICMPECHO_STANDIN");
     } else {
@@ -134,6 +175,8 @@ void takeverdict(int pipe, pid_t child, proberun& run) {
         if (peer.pid != child) {
             continue; // the decoy of a taken pipe
         }
+        // The probe may connect to a foreign pipe before it sees whose it
+        // is; what counts is that it writes nothing there.
         run.connected = true;
         run.peeristheprobe = true;
         char chunk[512];
@@ -147,16 +190,19 @@ void takeverdict(int pipe, pid_t child, proberun& run) {
 } // namespace
 
 proberun runprobe(const proberequest& request) {
+    const pipedirectory directory;
     ownedfd pipe;
     ownedfd decoy;
     if (request.mode != pipemode::absent) {
-        pipe.reset(makepipe(request.pipeindex, request.mode == pipemode::taken ? 0 : 4));
+        pipe.reset(makepipe(directory.path(), request.pipeindex,
+                            request.mode == pipemode::taken ? 0 : 4,
+                            request.mode == pipemode::foreign));
     }
     if (request.mode == pipemode::closed) {
         pipe.reset();
     }
     if (request.mode == pipemode::taken) {
-        decoy.reset(connectdecoy(request.pipeindex));
+        decoy.reset(connectdecoy(directory.path(), request.pipeindex));
     }
     int output[2];
     if (pipe2(output, O_CLOEXEC) != 0) {
@@ -164,7 +210,7 @@ proberun runprobe(const proberequest& request) {
     }
     const pid_t child = fork();
     if (child == 0) {
-        execprobe(request, output[1]);
+        execprobe(request, directory.path(), output[1]);
     }
     close(output[1]);
     ownedfd outputread(output[0]);

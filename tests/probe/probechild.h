@@ -10,6 +10,8 @@ enum class pipemode {
     absent,    // no pipe of that name was ever made
     closed,    // the pipe was made and closed again before the probe started
     taken,     // another client holds the only place in the pipe's queue
+    foreign,   // the pipe listens, but for another process than the probe's parent
+    unnamed,   // the pipe listens, but the probe is not told where (started by hand)
 };
 
 struct proberequest {

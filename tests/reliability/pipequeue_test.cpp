@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/socket.h>
@@ -30,7 +31,7 @@ const char* const pipe5 = "\\\\.\\pipe\\mypipe5";
 // many connections it queued (each closed at once, yet still queued).
 int fillqueue(const char* name) {
     sockaddr_un address;
-    const socklen_t length = pipeserveraddress(name, getpid(), &address);
+    const socklen_t length = pipeserveraddress(pipeserverdirectory(), name, &address);
     int queued = 0;
     for (int attempt = 0; attempt < 4096; ++attempt) {
         const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -42,6 +43,13 @@ int fillqueue(const char* name) {
         ++queued;
     }
     return queued;
+}
+
+// In a child of this process: it is told where the pipes are, as a probe is.
+void becomeprobe() {
+    if (const char* directory = pipeserverdirectory()) {
+        setenv("QUORVEL_PIPES", directory, 1);
+    }
 }
 
 // A child of this process opens the pipe as a probe would; its exit status
@@ -56,6 +64,7 @@ openattempt openaschild(const char* name, int waitmsec) {
     const auto begin = steady_clock::now();
     const pid_t child = fork();
     if (child == 0) {
+        becomeprobe();
         const std::intptr_t pipe = pipeclientopen(name, waitmsec);
         _exit(pipe == -1 ? 1 : 0);
     }
@@ -71,6 +80,7 @@ openattempt openaschild(const char* name, int waitmsec) {
 // longer there, fails its open without waiting.
 TEST(PipeClient, MissingOrClosedPipeFailsWithoutWaiting) {
     constexpr int wait = 20000;
+    const pinnedpipes pin;
     const openattempt missing = openaschild(pipe5, wait);
     EXPECT_EQ(1, missing.status);
     pipeslot pipe(pipeservercreate(pipe5));
@@ -100,6 +110,7 @@ TEST(PipeClient, ClosingACrowdedPipeEndsTheWait) {
     if (child == 0) {
         // A probe is a program of its own and holds no copy of the pipe.
         close(static_cast<int>(pipe.get()));
+        becomeprobe();
         _exit(pipeclientopen(pipe5, wait) == -1 ? 1 : 0);
     }
     usleep(300 * 1000);
@@ -118,7 +129,7 @@ TEST(PipeGuard, KeepsTheProbesConnectionAndRefusesEveryoneElse) {
     const int intruders = fillqueue(pipe5);
     ASSERT_GT(intruders, 0);
     childprocess probe;
-    ASSERT_TRUE(processstart(standin(5, "say alive").c_str(), probe));
+    ASSERT_TRUE(processstart(standin(5, "say alive").c_str(), probe, pipeserverenvironment()));
     pipeconnection taken;
     pipeserverguard(std::span(&pipe, 1), std::span(&probe, 1), std::span(&taken, 1),
                     steady_clock::now() + milliseconds(1500));

@@ -1,0 +1,5 @@
+#include "pipeaccept.h"
+
+bool pipeacceptable(const pipepeer& peer, long probepid, long monitoruid, bool taken) {
+    return !taken && probepid > 0 && peer.pid == probepid && peer.uid == monitoruid;
+}
