@@ -147,6 +147,36 @@ TEST_F(HostListFault, FifoOrDeviceNamedHostlistIsNotRead) {
     EXPECT_EQ(0, inchild([] { return readlist() == -1 && hostnum == 0; }, 20));
 }
 
+// The name flips between a host list and a FIFO without a writer while it is
+// read again and again: whatever the name holds at the moment of the open is
+// what is judged, so no read may ever wait on the FIFO.
+TEST_F(HostListFault, FifoSwappedInAtAnyMomentNeverHoldsUpTheRead) {
+    std::ofstream("list") << hostline("real", 4);
+    ASSERT_EQ(0, mkfifo("fifo", 0644));
+    std::atomic<bool> stop = false;
+    std::thread swapper([&] {
+        // Each rename swaps the two atomically; the name is never missing.
+        for (int round = 0; !stop && round < 2000000; ++round) {
+            std::filesystem::create_hard_link(round % 2 == 0 ? "fifo" : "list", "next");
+            std::filesystem::rename("next", "hostlist");
+        }
+    });
+    const int status = inchild(
+        [] {
+            for (int reads = 0; reads < 30000; ++reads) {
+                const int result = readlist();
+                if (result == 1 ? hostnum != 1 : result != -1) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        20);
+    stop = true;
+    swapper.join();
+    EXPECT_EQ(0, status) << "a read hung on the FIFO (14 is the alarm) or read wrongly";
+}
+
 TEST_F(HostListFault, DirectoryNamedHostlistCannotBeOpened) {
     std::filesystem::create_directory("hostlist");
     EXPECT_EQ(-1, readlist());
