@@ -1,15 +1,17 @@
 #!/usr/bin/python3
 """Runs zendrik probes the way their monitor does, and reports what each one
 did. This process is the probes' parent and holds the server end of every
-result pipe (a Unix stream socket in the abstract namespace named
-"quorvel/<this pid>/\\\\.\\pipe\\mypipe<index>"), so the probes find their
-pipes as they would under quorvel. Run it inside the namespace the probes
-should ping from, e.g. `ip netns exec <lab monitor> probeparent.py ...`: the
-abstract socket names belong to the network namespace.
+result pipe (a Unix stream socket "<directory>/\\\\.\\pipe\\mypipe<index>" in a
+private directory named to the probes in QUORVEL_PIPES), so the probes find
+their pipes as they would under quorvel. Run it inside the namespace the
+probes should ping from, e.g. `ip netns exec <lab monitor> probeparent.py ...`.
+With a "wrapper" (setpriv, to run the probes as another user), this program
+runs itself under it first, so that the probes' parent and its pipes belong
+to the probes' user, as quorvel and its probes do.
 
 Input: one JSON object as the only argument:
     {"zendrik": "/path/zendrik",
-     "wrapper": ["setpriv", "--reuid=nobody", ...],     optional, put before zendrik
+     "wrapper": ["setpriv", "--reuid=nobody", ...],     optional: all runs under it
      "limit": 30,                                        seconds for all probes together
      "probes": [{"index": 0, "args": ["-i", "0", "-h", "10.200.1.2", "-t", "1000"]}, ...]}
 All probes start at once.
@@ -23,20 +25,22 @@ when the probe was still running at the limit and had to be killed.
 
 import json
 import os
+import shutil
 import socket
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 
 
-def pipe_name(index):
-    return "\0quorvel/%d/\\\\.\\pipe\\mypipe%d" % (os.getpid(), index)
+def pipe_name(directory, index):
+    return os.path.join(directory, "\\\\.\\pipe\\mypipe%d" % index)
 
 
-def make_pipe(index):
+def make_pipe(directory, index):
     server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    server.bind(pipe_name(index))
+    server.bind(pipe_name(directory, index))
     server.listen(8)
     server.setblocking(False)
     return server
@@ -71,15 +75,30 @@ def take_verdict(server, probe_pid):
 
 def main():
     request = json.loads(sys.argv[1])
-    wrapper = request.get("wrapper", [])
+    wrapper = request.pop("wrapper", [])
+    if wrapper:
+        # Its source goes along in full: the other user may not be able to
+        # read this file where it lies.
+        with open(os.path.abspath(__file__)) as own:
+            source = own.read()
+        os.execvp(wrapper[0], wrapper + [sys.executable, "-c", source, json.dumps(request)])
     limit = float(request.get("limit", 30))
     probes = request["probes"]
-    servers = [make_pipe(p["index"]) for p in probes]
+    directory = tempfile.mkdtemp(prefix="probeparent-")
+    try:
+        return run(request, limit, probes, directory)
+    finally:
+        shutil.rmtree(directory, ignore_errors=True)
+
+
+def run(request, limit, probes, directory):
+    servers = [make_pipe(directory, p["index"]) for p in probes]
+    environment = dict(os.environ, QUORVEL_PIPES=directory)
     children = []
     for probe in probes:
-        children.append(subprocess.Popen(wrapper + [request["zendrik"]] + probe["args"],
+        children.append(subprocess.Popen([request["zendrik"]] + probe["args"],
                                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                         stderr=subprocess.STDOUT))
+                                         stderr=subprocess.STDOUT, env=environment))
     deadline = time.monotonic() + limit
     results = []
     for probe, child, server in zip(probes, children, servers):
