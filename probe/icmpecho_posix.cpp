@@ -157,10 +157,13 @@ std::optional<echohandle> opensocket(socketkind kind) {
     if (fd.get() < 0) {
         return std::nullopt;
     }
-    // A request to the limited broadcast address must be allowed to leave.
-    bool ready = setoption(fd.get(), SOL_SOCKET, SO_BROADCAST, 1);
+    // No SO_BROADCAST: the kernel refuses a request to a broadcast address,
+    // limited or directed. zendrik may be run by any user with its
+    // capability, and no user may make it send one echo that a whole network
+    // answers.
+    bool ready = true;
     if (kind == socketkind::datagram) {
-        ready = ready && setoption(fd.get(), IPPROTO_IP, IP_RECVERR, 1) &&
+        ready = setoption(fd.get(), IPPROTO_IP, IP_RECVERR, 1) &&
                 setoption(fd.get(), IPPROTO_IP, IP_RECVTTL, 1) &&
                 setoption(fd.get(), IPPROTO_IP, IP_RECVTOS, 1);
     } else {
@@ -188,7 +191,10 @@ std::uint32_t sendfailurestatus(int error) {
     case ENETUNREACH:
         return ipstatus::destnetunreachable;
     case EHOSTUNREACH:
-    case EACCES: // a prohibit route, the administrative form of host unreachable
+    // EACCES: a prohibit route, the administrative form of host unreachable,
+    // or a broadcast address, which the socket may not send to. Neither
+    // answers, and the verdict is "dead".
+    case EACCES:
         return ipstatus::desthostunreachable;
     case EMSGSIZE:
         return ipstatus::packettoobig;
