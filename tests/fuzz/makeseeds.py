@@ -149,7 +149,7 @@ def echo_stores():
         head += struct.pack("<II", 0, 7) + bytes([64, 0])
         write("icmp_store", name, head + rest)
 
-    record = 32  # the reply record's size on a 64-bit build
+    record = 40  # the reply record's size on a 64-bit build
     store("fits", record + 40, 32)
     store("exact", record + 32, 32)
     store("short", record + 5, 32)
