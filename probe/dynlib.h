@@ -5,7 +5,9 @@ using dynlibhandle = void*;
 
 // Loads the library with that file name: first from the directory that holds
 // the running program, then wherever the system keeps libraries. nullptr when
-// it is in neither place or cannot be loaded.
+// it is in neither place or cannot be loaded. A program that runs with more
+// rights than its user looks only in the directory it was installed for, and
+// takes the library only when no one but root can change it there.
 dynlibhandle dynlibload(const char* filename);
 
 // The entry point of that name, or nullptr.

@@ -14,6 +14,7 @@
 // Last error: every call that fails leaves its code in errno, which is
 // per thread, right before it returns; the caller reads it at once.
 #include "icmpapi.h"
+#include "icmpcontrol.h"
 #include "icmppacket.h"
 
 #include <algorithm>
@@ -157,10 +158,13 @@ std::optional<echohandle> opensocket(socketkind kind) {
     if (fd.get() < 0) {
         return std::nullopt;
     }
-    // A request to the limited broadcast address must be allowed to leave.
-    bool ready = setoption(fd.get(), SOL_SOCKET, SO_BROADCAST, 1);
+    // No SO_BROADCAST: the kernel refuses a request to a broadcast address,
+    // limited or directed. zendrik may be run by any user with its
+    // capability, and no user may make it send one echo that a whole network
+    // answers.
+    bool ready = true;
     if (kind == socketkind::datagram) {
-        ready = ready && setoption(fd.get(), IPPROTO_IP, IP_RECVERR, 1) &&
+        ready = setoption(fd.get(), IPPROTO_IP, IP_RECVERR, 1) &&
                 setoption(fd.get(), IPPROTO_IP, IP_RECVTTL, 1) &&
                 setoption(fd.get(), IPPROTO_IP, IP_RECVTOS, 1);
     } else {
@@ -188,7 +192,10 @@ std::uint32_t sendfailurestatus(int error) {
     case ENETUNREACH:
         return ipstatus::destnetunreachable;
     case EHOSTUNREACH:
-    case EACCES: // a prohibit route, the administrative form of host unreachable
+    // EACCES: a prohibit route, the administrative form of host unreachable,
+    // or a broadcast address, which the socket may not send to. Neither
+    // answers, and the verdict is "dead".
+    case EACCES:
         return ipstatus::desthostunreachable;
     case EMSGSIZE:
         return ipstatus::packettoobig;
@@ -262,21 +269,6 @@ received readraw(int fd, std::span<std::uint8_t> buffer, const echorequestkey& k
     return {matchrawpacket(buffer.first(static_cast<std::size_t>(n)), key), true};
 }
 
-void readcontrol(msghdr& message, echoanswer& answer) {
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-        if (c->cmsg_level != IPPROTO_IP) {
-            continue;
-        }
-        if (c->cmsg_type == IP_TTL) {
-            int ttl;
-            std::memcpy(&ttl, CMSG_DATA(c), sizeof ttl);
-            answer.ttl = static_cast<std::uint8_t>(ttl);
-        } else if (c->cmsg_type == IP_TOS) {
-            answer.tos = *CMSG_DATA(c);
-        }
-    }
-}
-
 received readdatagram(int fd, std::span<std::uint8_t> buffer, const echorequestkey& key) {
     sockaddr_in from{};
     iovec io{buffer.data(), buffer.size()};
@@ -297,7 +289,8 @@ received readdatagram(int fd, std::span<std::uint8_t> buffer, const echorequestk
     received result{
         matchdatagramreply(buffer.first(static_cast<std::size_t>(n)), from.sin_addr.s_addr, key),
         true};
-    readcontrol(message, result.answer);
+    readcontrol(std::span(control).first(std::min(message.msg_controllen, control.size())),
+                result.answer);
     return result;
 }
 
@@ -316,24 +309,10 @@ received readerrorqueue(int fd, std::span<std::uint8_t> buffer, const echoreques
     if (n < 0) {
         return {{}, errno == EINTR};
     }
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-        if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR) {
-            continue;
-        }
-        sock_extended_err error;
-        std::memcpy(&error, CMSG_DATA(c), sizeof error);
-        if (error.ee_origin != SO_EE_ORIGIN_ICMP) {
-            continue;
-        }
-        sockaddr_in offender;
-        std::memcpy(&offender, SO_EE_OFFENDER(reinterpret_cast<sock_extended_err*>(CMSG_DATA(c))),
-                    sizeof offender);
-        return {matchdatagramerror(error.ee_type, error.ee_code, offender.sin_addr.s_addr,
-                                   original.sin_addr.s_addr,
-                                   buffer.first(static_cast<std::size_t>(n)), key),
-                true};
-    }
-    return {{}, true};
+    return {
+        readerrorcontrol(std::span(control).first(std::min(message.msg_controllen, control.size())),
+                         original.sin_addr.s_addr, buffer.first(static_cast<std::size_t>(n)), key),
+        true};
 }
 
 // Reads whatever the socket holds now; the first answer that is ours ends it.
@@ -379,25 +358,6 @@ std::optional<echoanswer> awaitanswer(const echohandle& handle, std::span<std::u
             return std::nullopt;
         }
     }
-}
-
-// The record goes in first, the echo data right after it, as far as it fits.
-std::uint32_t storereply(const echoanswer& answer, std::uint32_t roundtrip, void* replybuffer,
-                         std::uint32_t replysize) {
-    auto* bytes = static_cast<std::uint8_t*>(replybuffer);
-    const std::size_t room = replysize - sizeof(ICMP_ECHO_REPLY);
-    const std::size_t copied = std::min({answer.data.size(), room, std::size_t{0xFFFF}});
-    std::copy_n(answer.data.begin(), copied, bytes + sizeof(ICMP_ECHO_REPLY));
-    ICMP_ECHO_REPLY record{};
-    record.Address = answer.from;
-    record.Status = answer.status;
-    record.RoundTripTime = roundtrip;
-    record.DataSize = static_cast<std::uint16_t>(copied);
-    record.Data = bytes + sizeof(ICMP_ECHO_REPLY);
-    record.Options.Ttl = answer.ttl;
-    record.Options.Tos = answer.tos;
-    std::memcpy(bytes, &record, sizeof record);
-    return 1;
 }
 
 // The reply buffer must hold a record, the data sent and an ICMP error's

@@ -205,3 +205,24 @@ echoanswer matchdatagramerror(std::uint8_t type, std::uint8_t code, std::uint32_
     }
     return errorreport(offender, status);
 }
+
+std::uint32_t storereply(const echoanswer& answer, std::uint32_t roundtrip, void* replybuffer,
+                         std::uint32_t replysize) {
+    if (replybuffer == nullptr || replysize < sizeof(ICMP_ECHO_REPLY)) {
+        return 0;
+    }
+    auto* bytes = static_cast<std::uint8_t*>(replybuffer);
+    const std::size_t room = replysize - sizeof(ICMP_ECHO_REPLY);
+    const std::size_t copied = std::min({answer.data.size(), room, std::size_t{0xFFFF}});
+    std::copy_n(answer.data.begin(), copied, bytes + sizeof(ICMP_ECHO_REPLY));
+    ICMP_ECHO_REPLY record{};
+    record.Address = answer.from;
+    record.Status = answer.status;
+    record.RoundTripTime = roundtrip;
+    record.DataSize = static_cast<std::uint16_t>(copied);
+    record.Data = bytes + sizeof(ICMP_ECHO_REPLY);
+    record.Options.Ttl = answer.ttl;
+    record.Options.Tos = answer.tos;
+    std::memcpy(bytes, &record, sizeof record);
+    return 1;
+}

@@ -56,3 +56,10 @@ echoanswer matchdatagramreply(std::span<const std::uint8_t> message, std::uint32
 echoanswer matchdatagramerror(std::uint8_t type, std::uint8_t code, std::uint32_t offender,
                               std::uint32_t originaldestination,
                               std::span<const std::uint8_t> original, const echorequestkey& key);
+
+// Stores the reply record for an answer at the start of the caller's reply
+// buffer, and the answer's data right after the record, as much of it as
+// fits (DataSize counts it). 1 when stored; 0, and nothing written, when the
+// buffer cannot hold even the record.
+std::uint32_t storereply(const echoanswer& answer, std::uint32_t roundtrip, void* replybuffer,
+                         std::uint32_t replysize);

@@ -6,6 +6,7 @@
 #include "icmpapi.h"
 #include "lasterror.h"
 #include "netaddr.h"
+#include "privilege.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -86,6 +87,15 @@ icmphandle openechohandle(pinglogbuffer& pinglog) {
         const std::uint32_t error = lasterror();
         pinglogappend(pinglog, "failed(4) err(4)\n");
         PIcmpErr(error, pinglog);
+        endprocess(5);
+    }
+    // The socket is all the privilege was for. From here on a probe runs with
+    // no more rights than the user who started it, whatever the echo library
+    // or a reply may bring about. A probe that cannot give the privilege up
+    // sends nothing: it ends as one whose echo could not be set up, with the
+    // exit code of a socket that could not be opened.
+    if (!dropprivilege()) {
+        pinglogappend(pinglog, "failed(4) err(4)\n");
         endprocess(5);
     }
     return handle;

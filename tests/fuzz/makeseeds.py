@@ -160,6 +160,53 @@ def probe_commands():
     write("probe_command", "unclosed", '"zendrik \v\f')
 
 
+def echo_stores():
+    def store(name, replysize, datasize, rest=bytes(range(0x20, 0x40))):
+        head = struct.pack("<II", replysize, datasize) + bytes([10, 200, 1, 2])
+        head += struct.pack("<II", 0, 7) + bytes([64, 0])
+        write("icmp_store", name, head + rest)
+
+    record = 40  # the reply record's size on a 64-bit build
+    store("fits", record + 40, 32)
+    store("exact", record + 32, 32)
+    store("short", record + 5, 32)
+    store("recordonly", record, 32)
+    store("toosmall", record - 1, 32)
+    store("empty", 0, 0)
+    store("overlong", 0x1FFFF, 0x1FFFF, b"\xab")
+
+
+def echo_controls():
+    def cmsg(level, kind, payload):
+        header = struct.pack("=Qii", 16 + len(payload), level, kind)
+        return header + payload + bytes(-len(payload) % 8)
+
+    ip, sol = 0, 1
+    ip_ttl, ip_tos, ip_recverr, so_timestamp = 2, 1, 11, 29
+
+    def head(selector, kind=3, code=1, foreign=0, cut=0):
+        return (bytes([selector]) + struct.pack("!HH", 0x1234, 0x0042) + bytes([127, 0, 0, 5]) +
+                bytes([10, 0, 0, 1]) + bytes([64, 0x10, kind, code, foreign, cut]))
+
+    def recverr(origin, kind, code, offender):
+        error = struct.pack("=IBBBBII", 113, origin, kind, code, 0, 0, 0)
+        address = struct.pack("=HH", 2, 0) + bytes(offender) + bytes(8)
+        return cmsg(ip, ip_recverr, error + address)
+
+    ttl_tos = cmsg(ip, ip_ttl, struct.pack("=i", 57)) + cmsg(ip, ip_tos, b"\x08")
+    write("icmp_control", "ttl-tos", head(0) + ttl_tos)
+    write("icmp_control", "foreign-first", head(0, foreign=12, cut=3) +
+          cmsg(sol, so_timestamp, bytes(16)) + ttl_tos)
+    write("icmp_control", "ttl-short", head(0) + struct.pack("=Qii", 17, ip, ip_ttl) + b"\x39")
+    write("icmp_control", "length-past-end", head(0) + struct.pack("=Qii", 4096, ip, ip_ttl) +
+          bytes(4))
+    write("icmp_control", "length-huge", head(0) + struct.pack("=Qii", 2 ** 64 - 8, ip, ip_tos) +
+          bytes(8) + ttl_tos)
+    write("icmp_control", "recverr", head(1) + recverr(2, 3, 1, [10, 0, 0, 1]))
+    write("icmp_control", "recverr-local", head(1, 11, 0) + recverr(1, 11, 0, [10, 0, 0, 1]))
+    write("icmp_control", "recverr-short", head(1, cut=9) + recverr(2, 3, 1, [10, 0, 0, 1])[:40])
+
+
 if __name__ == "__main__":
     hostlists()
     quorvel_commandlines()
@@ -169,3 +216,5 @@ if __name__ == "__main__":
     icmp_packets()
     pipe_connections()
     probe_commands()
+    echo_stores()
+    echo_controls()

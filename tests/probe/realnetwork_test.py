@@ -8,8 +8,8 @@ word itself is checked, together with the exit code and the silence of the
 probe. Each case runs with a raw ICMP socket (root, datagram sockets refused
 by ping_group_range "1 0") and with a datagram ICMP socket (user nobody,
 ping_group_range open); then 32 probes at once on raw sockets, each of which
-must get its own verdict; then exit code 5 for a user who may open neither,
-and the same user pinging with a copy of zendrik granted cap_net_raw+p.
+must get its own verdict; then exit code 5 for a user who may open neither.
+A zendrik granted cap_net_raw+p is tried in privilege_test.py.
 
 Needs root; exits 77 (skipped) without it. Only addresses inside the lab.
 """
@@ -221,20 +221,6 @@ def no_socket_at_all(lab, zendrik, results):
     results.check("[nobody, no ping group] echo handle cannot be opened", result, 5, "")
 
 
-def permitted_capability_only(lab, zendrik, results):
-    """A copy of zendrik granted CAP_NET_RAW as permitted only, as the install
-    grants it: for user nobody without a ping group it must still ping, on a
-    raw socket it raises the capability for."""
-    granted = os.path.join(os.path.dirname(zendrik), "zendrik-netraw")
-    shutil.copy2(zendrik, granted)
-    subprocess.run(["setcap", "cap_net_raw+p", granted], check=True)
-    lab.set_ping_group("1 0")
-    for name, host, word in [("host whose kernel answers", lab.echo_addresses[0], "alive"),
-                             ("unassigned address on the LAN", lab.silent_addresses[0], "dead")]:
-        [result] = run_probes(lab, granted, [(5, host, TIMEOUT)], NOBODY)
-        results.check(f"[nobody, cap_net_raw+p] {name}", result, 0, word)
-
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--zendrik", required=True)
@@ -267,10 +253,6 @@ def main():
         thirty_two_records(lab, args.echorecord, results)
         thirty_two_at_once(lab, args.zendrik, results)
         no_socket_at_all(lab, zendrik_copy, results)
-        if shutil.which("setcap") is not None:
-            permitted_capability_only(lab, zendrik_copy, results)
-        else:
-            print("skipped [nobody, cap_net_raw+p]: setcap (libcap2-bin) is missing")
     print(f"{results.passed} passed, {results.failed} failed")
     return 0 if results.failed == 0 else 1
 

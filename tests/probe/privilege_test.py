@@ -1,0 +1,329 @@
+#!/usr/bin/python3
+"""zendrik with its capability (cap_net_raw+p, as installed) run by another,
+unprivileged user: what the kernel's secure execution lets it load, what it
+still holds while it waits for an answer, and where it may send.
+
+Every probe runs as that user (tests/lab/otheruser.py), inside the monitor
+namespace of a lab built for this run (tests/lab/netlab.py), as the child of
+tests/lab/probeparent.py, and inside a private mount namespace whose tmpfs
+holds the echo library at the path fixed at install time (or holds it badly,
+or not at all), so the real system's files are never touched. The real
+library also lies beside the capable copy of zendrik, in a directory of
+root's: a capable zendrik must not take it from there either.
+
+Cases, one table each:
+  loading     hard link (or copy) of the capable zendrik beside an attacker's
+              library; the installed library, well or badly kept
+  holding     the capabilities and no_new_privs of a probe that is waiting
+  broadcast   echo requests to the LAN's directed broadcast and to
+              255.255.255.255: refused, so none reaches the LAN
+
+Needs root, setcap, setpriv and unshare; exits 77 (skipped) without them.
+Only addresses inside the lab.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "lab"))
+import netlab  # noqa: E402
+import otheruser  # noqa: E402
+
+SKIPPED = 77
+PROBE_PARENT = os.path.join(HERE, "..", "lab", "probeparent.py")
+TIMEOUT = 1500
+# Directories that hold the system's own libraries: never hidden under a
+# tmpfs, even in a private mount namespace, or nothing could run there.
+SYSTEM_LIBRARY_DIRS = {"/lib", "/lib64", "/usr/lib", "/usr/lib64", "/usr/lib32"}
+
+# Sets the installed library up in the private mount namespace and then runs
+# the rest of its arguments there. $1 the tmpfs's mount point, $2 the
+# library's directory, $3 its mode, $4 the library to copy there ("" for
+# none), $5 how to place it (copy or symlink), $6 its owner, $7 its mode.
+INSTALL = r"""
+set -e
+mount -t tmpfs -o mode=0755 quorvel-privilege-test "$1"
+mkdir -p "$2"
+chmod "$3" "$2"
+if [ -n "$4" ]; then
+  name=$(basename "$4")
+  if [ "$5" = symlink ]; then
+    cp "$4" "$1/.$name.real"
+    ln -s "$1/.$name.real" "$2/$name"
+  else
+    cp "$4" "$2/$name"
+    chown "$6" "$2/$name"
+    chmod "$7" "$2/$name"
+  fi
+fi
+shift 7
+exec "$@"
+"""
+
+
+def installation(installed):
+    """Where to mount the tmpfs for the installed library: on its directory
+    when that exists (a real install is hidden, not changed), else on the
+    parent; None when that would hide the system's libraries."""
+    directory = os.path.dirname(installed)
+    if os.path.isdir(directory):
+        return directory
+    parent = os.path.dirname(directory)
+    if os.path.isdir(parent) and os.path.realpath(parent) not in SYSTEM_LIBRARY_DIRS:
+        return parent
+    return None
+
+
+class Setting:
+    """How the installed library is kept: (directory mode, library or None,
+    placing, owner, library mode)."""
+
+    def __init__(self, library, dirmode="0755", placing="copy", owner="root", mode="0644"):
+        self.library, self.dirmode, self.placing = library, dirmode, placing
+        self.owner, self.mode = owner, mode
+
+
+def probes_command(lab, args, setting, request):
+    mountpoint = installation(args.installed)
+    return ["unshare", "--mount", "--propagation", "private", "sh", "-c", INSTALL, "sh",
+            mountpoint, os.path.dirname(args.installed), setting.dirmode,
+            setting.library or "", setting.placing, setting.owner, setting.mode,
+            *lab.command([sys.executable, PROBE_PARENT, json.dumps(request)])]
+
+
+def request_for(zendrik, wrapper, probes, limit=20):
+    return {"zendrik": zendrik, "wrapper": list(wrapper), "limit": limit,
+            "probes": [{"index": index, "args": ["-i", str(index), "-h", host, "-t",
+                                                 str(timeout)]}
+                       for index, host, timeout in probes]}
+
+
+def run_probe(lab, args, setting, zendrik, wrapper, host, timeout=TIMEOUT):
+    request = request_for(zendrik, wrapper, [(7, host, timeout)])
+    done = subprocess.run(probes_command(lab, args, setting, request), capture_output=True,
+                          text=True, timeout=60)
+    if done.returncode != 0:
+        raise RuntimeError(f"probe parent failed: {done.stderr}")
+    return json.loads(done.stdout)[0]
+
+
+class Results:
+    def __init__(self):
+        self.passed = 0
+        self.failed = 0
+
+    def record(self, label, problems, seen):
+        status = "ok  " if not problems else "FAIL"
+        print(f"{status} {label}: {seen}" + ("" if not problems else "  <- " + "; ".join(problems)),
+              flush=True)
+        if problems:
+            self.failed += 1
+        else:
+            self.passed += 1
+
+    def check(self, label, result, exitcode, word, extra=()):
+        problems = list(extra)
+        if not result["ended"]:
+            problems.append("still running at the limit")
+        if result["exit"] != exitcode:
+            problems.append(f"exit {result['exit']}, expected {exitcode}")
+        if result["bytes"] != word:
+            problems.append(f"pipe got {result['bytes']!r}, expected {word!r}")
+        if word and not result["peer_is_probe"]:
+            problems.append("verdict not from the probe itself")
+        self.record(label, problems, f"exit {result['exit']}, pipe {result['bytes']!r}")
+
+
+def loading_cases(lab, args, granted, attacked, stranger, marker, results):
+    """(name, setting, zendrik, host, exit code, word)"""
+    echo, silent = lab.echo_addresses[0], lab.silent_addresses[0]
+    good = Setting(args.library)
+    table = [
+        ("attacker's copy, nothing installed", Setting(None), attacked, echo, 3, ""),
+        ("attacker's copy, library installed", good, attacked, echo, 0, "alive"),
+        ("installed library, host whose kernel answers", good, granted, echo, 0, "alive"),
+        ("installed library, unassigned address", good, granted, silent, 0, "dead"),
+        ("directory writable by others", Setting(args.library, dirmode="0777"), granted, echo,
+         3, ""),
+        ("directory writable by its group", Setting(args.library, dirmode="0775"), granted,
+         echo, 3, ""),
+        ("library owned by the other user", Setting(args.library, owner=str(stranger.uid)),
+         granted, echo, 3, ""),
+        ("library writable by others", Setting(args.library, mode="0646"), granted, echo, 3, ""),
+        ("library is a symbolic link", Setting(args.library, placing="symlink"), granted, echo,
+         3, ""),
+    ]
+    wrapper = stranger.wrap(["env", f"QUORVEL_ATTACKER_MARKER={marker}"])
+    for name, setting, zendrik, host, exitcode, word in table:
+        if os.path.exists(marker):
+            os.unlink(marker)
+        result = run_probe(lab, args, setting, zendrik, wrapper, host)
+        extra = ["the attacker's library ran"] if os.path.exists(marker) else []
+        results.check(f"[loading] {name} ({host})", result, exitcode, word, extra)
+
+
+def probe_processes(uid):
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/status") as f:
+                fields = dict(line.split(":", 1) for line in f if ":" in line)
+            if fields["Name"].strip() == "zendrik" and int(fields["Uid"].split()[0]) == uid:
+                found.append(int(entry))
+        except (OSError, KeyError, ValueError):
+            continue
+    return found
+
+
+def has_socket(pid):
+    try:
+        return any(os.readlink(f"/proc/{pid}/fd/{fd}").startswith("socket:")
+                   for fd in os.listdir(f"/proc/{pid}/fd"))
+    except OSError:
+        return False
+
+
+def status_of_waiting_probe(uid, deadline):
+    """/proc/PID/status of the one probe of that user, read once it has its
+    ICMP socket (it then waits seconds for an answer); None if it never had."""
+    while time.monotonic() < deadline:
+        pids = [p for p in probe_processes(uid) if has_socket(p)]
+        if pids:
+            # Its privilege is given up right after the socket is opened.
+            time.sleep(0.3)
+            try:
+                with open(f"/proc/{pids[0]}/status") as f:
+                    return dict((k, v.strip()) for k, v in
+                                (line.split(":", 1) for line in f if ":" in line))
+            except OSError:
+                return None
+        time.sleep(0.05)
+    return None
+
+
+def holding_cases(lab, args, granted, stranger, results):
+    request = request_for(granted, stranger.wrap([]), [(8, lab.silent_addresses[1], 3000)])
+    parent = subprocess.Popen(probes_command(lab, args, Setting(args.library), request),
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        status = status_of_waiting_probe(stranger.uid, time.monotonic() + 10)
+    finally:
+        out, err = parent.communicate(timeout=60)
+    if status is None:
+        results.record("[holding] waiting probe found", ["no probe with a socket"], err.strip())
+        return
+    for key, expected in [("CapPrm", "0000000000000000"), ("CapEff", "0000000000000000"),
+                          ("CapInh", "0000000000000000"), ("CapAmb", "0000000000000000"),
+                          ("NoNewPrivs", "1")]:
+        seen = status.get(key)
+        results.record(f"[holding] {key} of a waiting probe",
+                       [] if seen == expected else [f"expected {expected}"], seen)
+    [result] = json.loads(out)
+    results.check("[holding] that probe's verdict", result, 0, "dead")
+
+
+def echo_requests_received(lab):
+    """Echo requests the echo namespace's kernel has taken in so far."""
+    out = lab.run(["cat", "/proc/net/snmp"], namespace=lab.echo, capture_output=True,
+                  text=True, check=True).stdout
+    lines = [line.split() for line in out.splitlines() if line.startswith("IcmpMsg:")]
+    counters = dict(zip(lines[0][1:], lines[1][1:])) if len(lines) == 2 else {}
+    return int(counters.get("InType8", 0))
+
+
+def broadcast_cases(lab, args, granted, stranger, results):
+    # Without a route 255.255.255.255 would fail for want of one: this route
+    # makes the kernel's refusal of a broadcast the only thing that stops it.
+    # It leads onto the lab's LAN only.
+    subprocess.run(["ip", "-n", lab.monitor, "route", "add", "255.255.255.255/32", "dev",
+                    "lan0"], check=True)
+    broadcast = lab.monitor_address.rsplit(".", 1)[0] + ".255"
+    for name, host in [("directed broadcast of the LAN", broadcast),
+                       ("limited broadcast", "255.255.255.255")]:
+        before = echo_requests_received(lab)
+        result = run_probe(lab, args, Setting(args.library), granted, stranger.wrap([]), host)
+        arrived = echo_requests_received(lab) - before
+        extra = [f"{arrived} echo request(s) reached the LAN"] if arrived else []
+        results.check(f"[broadcast] {name} ({host})", result, 0, "dead", extra)
+
+
+def granted_copy(zendrik, library, directory):
+    """zendrik with cap_net_raw+p, and the real library beside it, in a
+    directory of root's that every user may read."""
+    os.chmod(directory, 0o755)
+    granted = os.path.join(directory, "zendrik")
+    shutil.copy2(zendrik, granted)
+    shutil.copy2(library, os.path.join(directory, os.path.basename(library)))
+    subprocess.run(["setcap", "cap_net_raw+p", granted], check=True)
+    return granted
+
+
+def attacker_copy(granted, attacker, directory, stranger):
+    """The capable zendrik hard-linked (copied and granted again, across file
+    systems) into a directory the other user owns, beside their library."""
+    stranger.chown(directory)
+    os.chmod(directory, 0o755)
+    attacked = os.path.join(directory, "zendrik")
+    try:
+        os.link(granted, attacked)
+    except OSError:
+        shutil.copy2(granted, attacked)
+        subprocess.run(["setcap", "cap_net_raw+p", attacked], check=True)
+    library = os.path.join(directory, os.path.basename(attacker))
+    shutil.copy2(attacker, library)
+    stranger.chown(library)
+    return attacked
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--zendrik", required=True)
+    parser.add_argument("--library", required=True, help="the real echo library")
+    parser.add_argument("--attacker", required=True, help="the attacker's echo library")
+    parser.add_argument("--installed", required=True,
+                        help="the echo library's path fixed at install time")
+    args = parser.parse_args()
+    if not netlab.is_root():
+        print("SKIPPED: needs root for users, capabilities and namespaces")
+        return SKIPPED
+    for tool, package in [("setcap", "libcap2-bin"), ("setpriv", "util-linux"),
+                          ("unshare", "util-linux"), ("useradd", "passwd")]:
+        if shutil.which(tool) is None:
+            print(f"SKIPPED: {tool} ({package}) is missing")
+            return SKIPPED
+    if installation(args.installed) is None:
+        print(f"SKIPPED: {args.installed} cannot be stood in for without hiding the "
+              "system's libraries")
+        return SKIPPED
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    results = Results()
+    with tempfile.TemporaryDirectory(prefix="zendrik-granted-") as rootdir, \
+            tempfile.TemporaryDirectory(prefix="zendrik-attacker-") as attackerdir, \
+            otheruser.OtherUser() as stranger, netlab.Lab(echo_hosts=1) as lab:
+        default_route = subprocess.run(["ip", "-n", lab.monitor, "route", "show", "default"],
+                                       capture_output=True, text=True, check=True).stdout
+        assert default_route.strip() == "", "the lab's monitor namespace must not reach out"
+        # Raw sockets only: a ping socket would need no capability at all.
+        lab.set_ping_group("1 0")
+        granted = granted_copy(args.zendrik, args.library, rootdir)
+        attacked = attacker_copy(granted, args.attacker, attackerdir, stranger)
+        marker = os.path.join(attackerdir, "attacker-ran")
+        loading_cases(lab, args, granted, attacked, stranger, marker, results)
+        holding_cases(lab, args, granted, stranger, results)
+        broadcast_cases(lab, args, granted, stranger, results)
+    print(f"{results.passed} passed, {results.failed} failed")
+    return 0 if results.failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
