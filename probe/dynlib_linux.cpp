@@ -11,6 +11,7 @@
 // from the directory fixed at install time alone, and only when root keeps
 // that directory and file out of every other user's reach.
 #include "dynlib.h"
+#include "uniquefd.h"
 
 #include <array>
 #include <cstdio>
@@ -52,22 +53,6 @@ std::array<char, 4096> pathbeside(const char* filename) {
     }
     return path;
 }
-
-class uniquefd {
-  public:
-    explicit uniquefd(int fd) : fd_(fd) {}
-    ~uniquefd() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    uniquefd(const uniquefd&) = delete;
-    uniquefd& operator=(const uniquefd&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 // Root's, and writable by no one else: what another user cannot change.
 bool rootonly(const struct stat& status) {

@@ -16,6 +16,7 @@
 #include "icmpapi.h"
 #include "icmpcontrol.h"
 #include "icmppacket.h"
+#include "uniquefd.h"
 
 #include <algorithm>
 #include <array>
@@ -54,23 +55,6 @@ struct echohandle {
     std::uint16_t ident = 0;
     // A late answer to the previous request must never pass for the next one.
     std::uint16_t lastsequence = 0;
-};
-
-class uniquefd {
-  public:
-    explicit uniquefd(int fd) : fd_(fd) {}
-    ~uniquefd() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    uniquefd(const uniquefd&) = delete;
-    uniquefd& operator=(const uniquefd&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-  private:
-    int fd_;
 };
 
 void setlasterror(std::uint32_t code) {
