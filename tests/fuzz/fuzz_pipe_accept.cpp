@@ -6,18 +6,23 @@
 #include "fuzzcheck.h"
 #include "pipeaccept.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
 namespace {
 
+// The next four bytes as a number; fewer left are taken as they are, so that
+// every call uses up input.
 long takeint(const std::uint8_t*& data, std::size_t& size) {
     std::int32_t value = 0;
-    if (size >= sizeof value) {
-        std::memcpy(&value, data, sizeof value);
-        data += sizeof value;
-        size -= sizeof value;
+    const std::size_t taken = std::min(size, sizeof value);
+    if (taken == 0) {
+        return value; // an empty input may come with no buffer at all
     }
+    std::memcpy(&value, data, taken);
+    data += taken;
+    size -= taken;
     return value;
 }
 
