@@ -1,12 +1,18 @@
 // The run's history of verdicts: the tooltip's second line and the changes a
 // notification announces, cycle by cycle, with times chosen here.
 #include "history.h"
+#include "notify.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -118,6 +124,37 @@ TEST(History, SummaryNamesAtMostThreeAndCountsTheRest) {
           shown{5, "5 hosts changed: a is silent, b answers again, c is silent and 2 more"}}) {
         EXPECT_EQ(c.text, changesummary(std::span(all).first(c.changes), table));
     }
+}
+
+// Without a session bus there is no service to notify: quorvel says so on
+// standard error once, however many notifications it would send, and goes on.
+TEST(Notify, WithoutAServiceOneLineOnStandardErrorOnce) {
+    int out[2];
+    ASSERT_EQ(0, pipe(out));
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(out[1], STDERR_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quorvel-test-bus", 1);
+        notifydesktop("nas is silent");
+        notifydesktop("nas answers again");
+        _exit(0);
+    }
+    close(out[1]);
+    std::string printed;
+    char chunk[256];
+    for (ssize_t n; (n = read(out[0], chunk, sizeof chunk)) > 0;) {
+        printed.append(chunk, static_cast<std::size_t>(n));
+    }
+    close(out[0]);
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(0, printed.rfind("quorvel: no desktop notification service (", 0)) << printed;
+    EXPECT_EQ(1, std::count(printed.begin(), printed.end(), '\n')) << printed;
 }
 
 } // namespace
