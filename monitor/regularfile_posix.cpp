@@ -19,7 +19,12 @@ bool readregularfile(const char* path, std::size_t most, std::string& content) {
     const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     bool complete = regular;
     if (regular) {
-        content.resize(std::min(most, static_cast<std::size_t>(std::max<off_t>(info.st_size, 0))));
+        // One read takes a whole host list of ordinary size, whatever size
+        // fstat saw: a file that is being rewritten meanwhile then comes in
+        // one piece, from one version, as often as it can.
+        constexpr std::size_t firstread = 65536;
+        const auto size = static_cast<std::size_t>(std::max<off_t>(info.st_size, 0));
+        content.resize(std::min(most, std::max(size, firstread)));
         std::size_t filled = 0;
         // The file may grow or shrink while it is read: read until its end or
         // the limit, whichever comes first.
