@@ -1,6 +1,7 @@
 // Whole cycles of multiprcfuncwin with stand-in probes: the exact trace, the
 // results and what is left behind.
 #include "multiprcfuncwin.h"
+#include "process_posix.h"
 #include "testsupport.h"
 
 #include <chrono>

@@ -1,7 +1,7 @@
 // The process layer on its own: that a failed start is known, exit codes,
 // waits bounded by a deadline, and that a slot never leaves a process behind.
 #include "pipeserver.h"
-#include "process.h"
+#include "process_posix.h"
 #include "testsupport.h"
 
 #include <cerrno>

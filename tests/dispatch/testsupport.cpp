@@ -1,7 +1,7 @@
 #include "testsupport.h"
 
 #include "multiprcfuncwin.h"
-#include "pipeserver.h"
+#include "pipeserver_linux.h"
 
 #include <array>
 #include <cstdio>
