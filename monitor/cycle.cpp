@@ -3,8 +3,10 @@
 // wake-up of a host that did not answer.
 #include "cycle.h"
 
+#include "history.h"
 #include "hostlist.h"
 #include "multiprcfuncwin.h"
+#include "notify.h"
 #include "probehint.h"
 #include "settings.h"
 #include "udpmagicsend_funcwg.h"
@@ -13,7 +15,11 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <ctime>
 #include <glib.h>
+#include <span>
+#include <string>
+#include <vector>
 
 std::int32_t breakauto;
 std::int32_t dispmaxintervalsec;
@@ -56,6 +62,29 @@ void showestimate() {
     std::snprintf(title, sizeof title, "Searching .......... (~ %dsec)", dispmaxintervalsec);
     title[63] = '\0';
     gtk_window_set_title(GTK_WINDOW(mywindow), title);
+}
+
+// Every host button greyed out, with no verdict shown.
+void clearbuttons() {
+    for (int i = 0; i < hostnum; ++i) {
+        gtk_widget_set_sensitive(buttonhost[i], FALSE);
+        sethostlabelfonthighlow(i, 0);
+    }
+}
+
+// The cycle's verdicts into the run's history, the tooltips, and with "-n"
+// one notification that names what changed.
+void announcechanges(const int (&results)[maxhosts]) {
+    const std::vector<hostchange> changes = runhistory().record(
+        std::span(results).first(static_cast<std::size_t>(hostnum)), std::time(nullptr));
+    for (int i = 0; i < hostnum; ++i) {
+        sethosttooltip(i);
+    }
+    if (notifychanges != 0 && !changes.empty()) {
+        const std::string text =
+            changesummary(changes, std::span(dolist).first(static_cast<std::size_t>(hostnum)));
+        notifydesktop(text.c_str());
+    }
 }
 
 // Draws the new title and button states before the cycle blocks the loop.
@@ -118,10 +147,10 @@ void manual(GtkWidget* /*button*/, gpointer /*data*/) {
 }
 
 void clearstatus(GtkWidget* /*button*/, gpointer /*data*/) {
-    for (int i = 0; i < hostnum; ++i) {
-        gtk_widget_set_sensitive(buttonhost[i], FALSE);
-        sethostlabelfonthighlow(i, 0);
-    }
+    clearbuttons();
+    // With the verdicts off the buttons, the next cycle has nothing shown to
+    // differ from: it announces nothing.
+    runhistory().clear();
 }
 
 gboolean updatestatus(GtkWidget* /*source*/, gpointer flag) {
@@ -132,7 +161,7 @@ gboolean updatestatus(GtkWidget* /*source*/, gpointer flag) {
     }
     cyclerunning = true;
     if (flag == nullptr) {
-        clearstatus(nullptr, nullptr);
+        clearbuttons();
         printhosttable();
         showestimate();
         setbuttonlabelfonthighlow(0);
@@ -171,6 +200,7 @@ int doping() {
         gtk_widget_set_sensitive(buttonhost[i], dolist[i].status == 0);
         sethostlabelfonthighlow(i, dolist[i].status);
     }
+    announcechanges(results);
     hintprobeprivileges(hostnum);
     return 1;
 }

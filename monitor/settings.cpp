@@ -11,12 +11,14 @@ std::int32_t onerecvmsec;
 std::int32_t onerecvusec;
 std::int32_t recvloops;
 char hostlistfile[20];
+std::int32_t notifychanges;
 
 void setdefaults() {
     onerecvmsec = 20;
     recvloops = 50;
     timeoutmsec = 1000;
     cpcintervalmsec = 20;
+    notifychanges = 0;
     std::snprintf(hostlistfile, sizeof hostlistfile, "%s", "./hostlist");
     hostlistfile[sizeof hostlistfile - 1] = '\0';
 }
@@ -67,7 +69,14 @@ int parsecommandline(std::span<char* const> args) {
         if (!isoptionword(word)) {
             return -1;
         }
-        std::int32_t* setting = settingfor(word.size() > 1 ? word[1] : '\0');
+        const char letter = word.size() > 1 ? word[1] : '\0';
+        // "-n" is a word of its own: it takes no value, so a word after it
+        // is looked at as an option word like any other.
+        if (letter == 'n') {
+            notifychanges = 1;
+            continue;
+        }
+        std::int32_t* setting = settingfor(letter);
         if (setting == nullptr) {
             continue;
         }

@@ -14,6 +14,8 @@ extern std::int32_t onerecvusec;
 extern std::int32_t recvloops;
 // Path of the host list, relative to the working directory.
 extern char hostlistfile[20];
+// 1 with "-n": changes of the hosts' verdicts are announced on the desktop.
+extern std::int32_t notifychanges;
 
 // Puts every setting back to its default.
 void setdefaults();

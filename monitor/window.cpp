@@ -1,6 +1,7 @@
 #include "window.h"
 
 #include "cycle.h"
+#include "history.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -140,16 +141,6 @@ void createrows() {
     hbottom = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, spacing);
 }
 
-void settooltip(int i) {
-    const HostEntry& host = dolist[i];
-    char text[64];
-    std::snprintf(text, sizeof text, "%d.%d.%d.%d  %02x:%02x:%02x:%02x:%02x:%02x", host.ip[0],
-                  host.ip[1], host.ip[2], host.ip[3], host.mac[0], host.mac[1], host.mac[2],
-                  host.mac[3], host.mac[4], host.mac[5]);
-    text[sizeof text - 1] = '\0';
-    gtk_widget_set_tooltip_text(buttonhost[i], text);
-}
-
 void createhostbuttons() {
     for (int i = 0; i < shownhosts(); ++i) {
         const DisplayLabel label(dolist[i].hostname);
@@ -159,7 +150,7 @@ void createhostbuttons() {
         buttonhostlabel[i] = gtk_bin_get_child(GTK_BIN(buttonhost[i]));
         gtk_widget_set_sensitive(buttonhost[i], FALSE);
         sethostlabelfonthighlow(i, 0);
-        settooltip(i);
+        sethosttooltip(i);
     }
 }
 
@@ -222,6 +213,19 @@ void setbuttonlabelfonthighlow(int mask) {
         const char* style = (mask & command.bit) != 0 ? stylecommandhigh : stylecommandlow;
         setmarkup(*command.label, style, command.word);
     }
+}
+
+void sethosttooltip(int index) {
+    if (index < 0 || index >= hostnum) {
+        return;
+    }
+    const HostEntry& host = dolist[index];
+    char text[96];
+    std::snprintf(text, sizeof text, "%d.%d.%d.%d  %02x:%02x:%02x:%02x:%02x:%02x\n%s", host.ip[0],
+                  host.ip[1], host.ip[2], host.ip[3], host.mac[0], host.mac[1], host.mac[2],
+                  host.mac[3], host.mac[4], host.mac[5], runhistory().tooltipline(index).c_str());
+    text[sizeof text - 1] = '\0';
+    gtk_widget_set_tooltip_text(buttonhost[index], text);
 }
 
 void sethostlabelfonthighlow(int index, int flag) {

@@ -59,6 +59,11 @@ void setbuttonlabelfonthighlow(int mask);
 // nothing for an index that names no host.
 void sethostlabelfonthighlow(int index, int flag);
 
+// The tooltip of a host button: its address and hardware address, and on a
+// second line what the run's history says of it. An index that names no
+// host changes nothing.
+void sethosttooltip(int index);
+
 // Loads an image; on failure tells why on standard error and returns nullptr.
 GdkPixbuf* create_pixbuf(const gchar* filename);
 

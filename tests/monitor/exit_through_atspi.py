@@ -48,7 +48,7 @@ def check_buttons(quorvel):
         if clickable[name] != wanted:
             raise Failure(f"{name} clickable: {not wanted}, expected {wanted}")
     tooltip = quorvel.button("pc0").description
-    if tooltip != "127.0.0.1  02:00:00:00:00:01":
+    if tooltip != "127.0.0.1  02:00:00:00:00:01\nnot probed yet":
         raise Failure(f"tooltip of pc0: {tooltip!r}")
 
 

@@ -12,6 +12,7 @@ namespace {
 
 struct Values {
     std::int32_t t, c, o, r;
+    std::int32_t n = 0; // notifications of changes
 };
 constexpr Values defaults{1000, 20, 20, 50};
 
@@ -57,6 +58,7 @@ TEST_P(Options, SetTheirSettingsOrAreRefused) {
     EXPECT_EQ(cpcintervalmsec, c.values.c);
     EXPECT_EQ(onerecvmsec, c.values.o);
     EXPECT_EQ(recvloops, c.values.r);
+    EXPECT_EQ(notifychanges, c.values.n);
 }
 
 using W = std::vector<std::string>;
@@ -86,6 +88,10 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLine{W{"-x"}, true, defaults}, CommandLine{W{"-"}, true, defaults},
         CommandLine{W{"-x", "-t", "9"}, true, {9, 20, 20, 50}},
         // Malformed: a word that is no option, or an option without its value.
+        // "-n" is a word alone: it turns notifications on and takes no value.
+        CommandLine{W{"-n"}, true, {1000, 20, 20, 50, 1}},
+        CommandLine{W{"-t", "500", "/notify", "-c", "5"}, true, {500, 5, 20, 50, 1}},
+        CommandLine{W{"-n", "5"}, false, {}},
         CommandLine{W{"-x", "5"}, false, {}}, CommandLine{W{"hello"}, false, {}},
         CommandLine{W{""}, false, {}}, CommandLine{W{"+t", "5"}, false, {}},
         CommandLine{W{"-t"}, false, {}}, CommandLine{W{"-t", "500", "/c"}, false, {}},

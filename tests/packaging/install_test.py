@@ -199,7 +199,7 @@ def check_launcher(prefix, work, results):
     first = launch(launcher, home)
     mine = os.path.join(home, ".config/quorvel")
     results.check("[first start] quorvel runs in ~/.config/quorvel with the arguments given",
-                  first.returncode == 0 and first.stdout == f"cwd={mine} args=-t 500\n",
+                  first.returncode == 0 and first.stdout == f"cwd={mine} args=-n -t 500\n",
                   first.stdout + first.stderr)
     with open(os.path.join(mine, "hostlist")) as f:
         results.check("[first start] a host list to fill in is there", f.read() == template)
@@ -228,10 +228,10 @@ def check_launcher(prefix, work, results):
     config = os.path.join(work, "xdg")
     done = launch(launcher, home, config)
     results.check("[XDG_CONFIG_HOME] quorvel runs in $XDG_CONFIG_HOME/quorvel",
-                  done.stdout == f"cwd={config}/quorvel args=-t 500\n", done.stdout + done.stderr)
+                  done.stdout == f"cwd={config}/quorvel args=-n -t 500\n", done.stdout + done.stderr)
     done = launch(launcher, home, "relative/dir")
     results.check("[XDG_CONFIG_HOME relative] ignored, as the XDG rules say",
-                  done.stdout == f"cwd={mine} args=-t 500\n", done.stdout + done.stderr)
+                  done.stdout == f"cwd={mine} args=-n -t 500\n", done.stdout + done.stderr)
 
 
 def check_manual_pages(prefix, results):
