@@ -8,11 +8,6 @@
 #include <cstdint>
 #include <span>
 
-#ifndef _WIN32
-#include <sys/socket.h>
-#include <sys/un.h>
-#endif
-
 using pipehandle = std::intptr_t;
 inline constexpr pipehandle invalidpipehandle = -1;
 
@@ -78,12 +73,3 @@ using pipeconnection = pipeowner<pipeserverdisconnect>;
 // has yet to report into it.
 void pipeserverguard(std::span<const pipeslot> pipes, std::span<const childprocess> clients,
                      std::span<pipeconnection> taken, deadline until);
-
-#ifndef _WIN32
-// The local address of a pipe name in the given directory. Returns the
-// address length for bind(), 0 when it does not fit.
-socklen_t pipeserveraddress(const char* directory, const char* pipename, sockaddr_un* address);
-
-// The directory that holds this process's pipes while any exists, else nullptr.
-const char* pipeserverdirectory();
-#endif

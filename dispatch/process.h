@@ -80,9 +80,3 @@ void processsleep(int msec);
 // Pauses the calling thread until the given moment; returns at once when it
 // has passed.
 void processsleepuntil(deadline until);
-
-#ifndef _WIN32
-// For tests: makes the waits poll at short intervals, as they do on kernels
-// without pidfd_open, instead of sleeping on a pidfd.
-void processforcepolling(bool on);
-#endif

@@ -3,7 +3,7 @@
 // certain), a pidfd to sleep on until one ends, waitid(WNOWAIT) to look
 // without reaping, and waitpid to reap. Until a child is reaped its pid cannot
 // be reused, so pid and pidfd stay valid for the whole life of a slot.
-#include "process.h"
+#include "process_posix.h"
 #include "programsearch.h"
 
 #include <algorithm>
@@ -20,7 +20,15 @@
 #include <unistd.h>
 #include <vector>
 
-#if !defined(__GLIBC__) || !__GLIBC_PREREQ(2, 34)
+// __GLIBC_PREREQ exists only where __GLIBC__ does: a single test that names
+// both is a preprocessor error on every other C library.
+#if defined(__GLIBC__)
+#if __GLIBC_PREREQ(2, 34)
+#define QUORVEL_HAVE_ADDCLOSEFROM 1
+#endif
+#endif
+
+#ifndef QUORVEL_HAVE_ADDCLOSEFROM
 #include <cstdlib>
 #include <dirent.h>
 #endif
@@ -87,7 +95,7 @@ void closewaitable(childprocess& slot) {
     slot.forget();
 }
 
-#if !defined(__GLIBC__) || !__GLIBC_PREREQ(2, 34)
+#ifndef QUORVEL_HAVE_ADDCLOSEFROM
 // Without posix_spawn_file_actions_addclosefrom_np: close each descriptor
 // above the standard three that is open now.
 bool addcloseabove2(posix_spawn_file_actions_t* actions) {
@@ -149,7 +157,7 @@ class spawnsetup {
 
   private:
     bool closedescriptors() {
-#if defined(__GLIBC__) && __GLIBC_PREREQ(2, 34)
+#ifdef QUORVEL_HAVE_ADDCLOSEFROM
         return posix_spawn_file_actions_addclosefrom_np(&actions, 3) == 0;
 #else
         return addcloseabove2(&actions);

@@ -1,6 +1,8 @@
 // How a probe command line becomes a program and its arguments where the
 // platform does not do it itself (Win32's CreateProcessA does): used by
-// process_posix.cpp, kept apart so that it can be tested on its own.
+// process_posix.cpp, kept apart so that it can be tested on its own. The
+// rules live in programsearch.cpp; the few facts they need from the system
+// come from the platform's file (programsearch_linux.cpp).
 #pragma once
 
 #include <span>
@@ -21,8 +23,16 @@ std::vector<std::string> splitcommandline(std::string_view commandline);
 std::vector<std::string> programsearchdirs(std::string_view exedir, std::string_view cwd,
                                            const char* searchpath);
 
-// The same list for this process, from /proc/self/exe, getcwd() and $PATH.
+// The same list for this process: its executable's directory, its current
+// directory and $PATH. From the platform's file.
 std::vector<std::string> programsearchdirs();
+
+// True when the path names a regular file that this process may run. From
+// the platform's file.
+bool isprogramfile(const std::string& path);
+
+// The search path to use when $PATH is not set. From the platform's file.
+std::string defaultsearchpath();
 
 // The file that runs for a program word, or an empty string when there is
 // none. A word with a slash is a path and is not searched for. A word ending

@@ -2,10 +2,11 @@
 // and every host looks silent, which a user cannot tell from a dead network.
 // One hint per run is enough: the cause does not change from cycle to cycle,
 // and a hint every 20 seconds would drown everything else on the terminal.
+// What the user can do about it depends on the system; the platform's file
+// says that part.
 #include "probehint.h"
 
 #include "multiprcfuncwin.h"
-#include "programsearch.h"
 
 #include <algorithm>
 #include <string>
@@ -24,12 +25,6 @@ bool anyprobewithoutsocket(int count) {
     return false;
 }
 
-// The zendrik the cycle ran, so that the command in the hint can be pasted.
-std::string probepath() {
-    const std::string found = findprogram("zendrik.exe", programsearchdirs());
-    return found.empty() ? "zendrik" : found;
-}
-
 } // namespace
 
 bool hintprobeprivileges(int count, std::FILE* out) {
@@ -37,16 +32,12 @@ bool hintprobeprivileges(int count, std::FILE* out) {
         return false;
     }
     hinted = true;
-    const std::string probe = probepath();
+    const std::string advice = probeprivilegeadvice();
     std::fprintf(out,
                  "quorvel: zendrik could not open an ICMP socket (exit code 5), so no host can be "
                  "seen answering.\n"
-                 "quorvel: allow it in one of two ways, as root:\n"
-                 "quorvel:   give zendrik the capability: setcap cap_net_raw+p %s\n"
-                 "quorvel:   or allow ping sockets to all groups: "
-                 "sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
-                 "quorvel: see quorvel(1), PRIVILEGES.\n",
-                 probe.c_str());
+                 "%s",
+                 advice.c_str());
     std::fflush(out);
     return true;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 // The exit code with which zendrik says that it could not open an ICMP socket.
 inline constexpr long noicmpsocketexitcode = 5;
@@ -12,3 +13,7 @@ inline constexpr long noicmpsocketexitcode = 5;
 // `out`, at most once in the life of the process. True when it wrote the hint
 // now.
 bool hintprobeprivileges(int count, std::FILE* out = stderr);
+
+// What the user can do about it on this system, as whole lines that begin
+// with "quorvel: ". From the platform's file.
+std::string probeprivilegeadvice();

@@ -3,7 +3,8 @@
 #include "udpsocket.h"
 
 #include <algorithm>
-#include <glib.h>
+#include <chrono>
+#include <thread>
 
 std::array<unsigned char, magicpacketsize> makemagicpacket(const unsigned char hwaddress[6]) {
     std::array<unsigned char, magicpacketsize> packet;
@@ -26,7 +27,7 @@ int udpmagicsend(unsigned char address[4], const unsigned char hwaddress[6]) {
     const udpsockethandle socket = udpsocketopen();
     udpsocketsendto(socket, packet.data(), packet.size(), address, magicpacketport);
     udpsocketclose(socket);
-    g_usleep(G_USEC_PER_SEC);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
     udpsocketcleanup();
     return 0;
 }

@@ -5,11 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#ifndef _WIN32
-#include <sys/socket.h>
-#include <sys/un.h>
-#endif
-
 using pipehandle = std::intptr_t;
 inline constexpr pipehandle invalidpipehandle = -1;
 
@@ -24,10 +19,3 @@ pipehandle pipeclientopen(const char* pipename, int waitmsec);
 long pipeclientwrite(pipehandle pipe, const void* bytes, std::size_t count);
 
 bool pipeclientclose(pipehandle pipe);
-
-#ifndef _WIN32
-// The local address of a pipe name in the monitor's pipe directory. Returns
-// the address length to hand to connect(), 0 when there is no directory (it
-// must be an absolute path) or the name does not fit.
-socklen_t pipeclientaddress(const char* directory, const char* pipename, sockaddr_un* address);
-#endif

@@ -13,6 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+// The two layers' headers cannot both be included (each names its own pipe
+// handle); their declarations are repeated here instead.
 socklen_t pipeclientaddress(const char* directory, const char* pipename, sockaddr_un* address);
 socklen_t pipeserveraddress(const char* directory, const char* pipename, sockaddr_un* address);
 std::intptr_t pipeclientopen(const char* pipename, int waitmsec);

@@ -5,14 +5,8 @@
 
 #include <chrono>
 #include <climits>
-#include <csignal>
-#include <fcntl.h>
-#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
-#include <set>
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
 
@@ -62,7 +56,8 @@ const std::vector<hostcase> hostcases = {
     {"exit 1", "PipeServer: \n", 0, "wait result=WAIT_OBJECT_0\nexitCode=1/1\n", 1},
     {"exit 5", "PipeServer: \n", 0, "wait result=WAIT_OBJECT_0\nexitCode=5/5\n", 5},
     {"-x 3 say alive", "PipeServer: alive\n", 1, "wait result=WAIT_OBJECT_0\nexitCode=3/3\n", 3},
-    {"crash", "PipeServer: \n", 0, "wait result=WAIT_OBJECT_0\nexitCode=134/86\n", 134},
+    {"crash", "PipeServer: \n", 0, std::string("wait result=WAIT_OBJECT_0\n") + crashedprobe().line,
+     crashedprobe().exitcode},
     {"", "PipeServer: \n", 0, waitfailed, -1},
     {"late 400 alive", "PipeServer: alive\n", 1, exited0, 0},
 };
@@ -210,35 +205,15 @@ TEST_F(Cycle, ForgedAliveIsRefusedWhenTheProbeNeverReports) {
     EXPECT_EQ(std::vector<int>{0}, out.results);
 }
 
-// The probe gets the monitor's environment, current directory and niceness,
-// and none of its descriptors beyond the standard three.
-TEST_F(Cycle, ProbeInheritsEnvironmentDirectoryAndPriorityButNoDescriptors) {
-    const tempdir dir;
-    const std::filesystem::path home = std::filesystem::current_path();
-    ASSERT_EQ(0, chdir(dir.path().c_str()));
-    ASSERT_EQ(0, setenv("QUORVEL_TEST_MARK", "m4rk", 1));
-    errno = 0;
-    const int nice = getpriority(PRIO_PROCESS, 0) + 2;
-    ASSERT_EQ(0, setpriority(PRIO_PROCESS, 0, nice));
-    const int inheritable = open("/dev/null", O_RDONLY); // deliberately not close-on-exec
-    ASSERT_GE(inheritable, 3);
-    const auto out = runcycle({standin(0, "report")}, 0);
-    close(inheritable);
-    std::filesystem::current_path(home);
-    const std::string report =
-        "fds=3 nice=" + std::to_string(nice) + " cwd=" + dir.path() + " mark=m4rk";
-    EXPECT_EQ(started + "PipeServer: " + report + "\n" + exited0, out.trace);
-}
-
-// Both ways of waiting: on a pidfd, and by looking at short intervals as on
-// kernels without one.
-class DeadlineCycle : public ::testing::TestWithParam<bool> {
+// Every way of waiting that the platform has: on Linux on a pidfd, and by
+// looking at short intervals as on kernels without one.
+class DeadlineCycle : public ::testing::TestWithParam<std::string> {
   protected:
     void SetUp() override {
-        processforcepolling(GetParam());
+        usewaitingmode(GetParam());
         multiprcsetechotimeout(0);
     }
-    void TearDown() override { processforcepolling(false); }
+    void TearDown() override { usewaitingmode(waitingmodes().front()); }
 };
 
 TEST_P(DeadlineCycle, HungProbeIsKilledAtTheDeadline) {
@@ -264,7 +239,7 @@ TEST_P(DeadlineCycle, LateProbeStillCountsAlive) {
               out.trace);
 }
 
-INSTANTIATE_TEST_SUITE_P(WaitingOn, DeadlineCycle, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "polling" : "pidfd"; });
+INSTANTIATE_TEST_SUITE_P(WaitingOn, DeadlineCycle, ::testing::ValuesIn(waitingmodes()),
+                         [](const auto& info) { return info.param; });
 
 } // namespace

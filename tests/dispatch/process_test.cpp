@@ -4,12 +4,8 @@
 #include "process.h"
 #include "testsupport.h"
 
-#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <gtest/gtest.h>
-#include <sys/time.h>
-#include <sys/wait.h>
 
 namespace {
 
@@ -32,10 +28,10 @@ TEST(ProcessStart, FailuresAreKnownAndLeaveTheSlotEmpty) {
     EXPECT_EQ(0, countchildren());
 }
 
-class ProcessWait : public ::testing::TestWithParam<bool> {
+class ProcessWait : public ::testing::TestWithParam<std::string> {
   protected:
-    void SetUp() override { processforcepolling(GetParam()); }
-    void TearDown() override { processforcepolling(false); }
+    void SetUp() override { usewaitingmode(GetParam()); }
+    void TearDown() override { usewaitingmode(waitingmodes().front()); }
     static deadline far() { return steady_clock::now() + seconds(30); }
 };
 
@@ -43,7 +39,8 @@ TEST_P(ProcessWait, ExitCodesIncludingDeathBySignal) {
     const struct {
         const char* behaviour;
         long code;
-    } cases[] = {{"exit 0", 0}, {"exit 1", 1}, {"exit 255", 255}, {"crash", 128 + SIGABRT}};
+    } cases[] = {
+        {"exit 0", 0}, {"exit 1", 1}, {"exit 255", 255}, {"crash", crashedprobe().exitcode}};
     for (const auto& c : cases) {
         childprocess slot;
         ASSERT_TRUE(processstart(standin(0, c.behaviour).c_str(), slot)) << c.behaviour;
@@ -78,8 +75,8 @@ TEST_P(ProcessWait, EmptySlotFailsAtOnce) {
     EXPECT_FALSE(processexitcode(slot, code));
 }
 
-INSTANTIATE_TEST_SUITE_P(WaitingOn, ProcessWait, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "polling" : "pidfd"; });
+INSTANTIATE_TEST_SUITE_P(WaitingOn, ProcessWait, ::testing::ValuesIn(waitingmodes()),
+                         [](const auto& info) { return info.param; });
 
 TEST(ProcessSlot, GoingOutOfScopeKillsAndReaps) {
     long pid = 0;
@@ -91,43 +88,6 @@ TEST(ProcessSlot, GoingOutOfScopeKillsAndReaps) {
     }
     EXPECT_FALSE(processexists(pid));
     EXPECT_EQ(0, countchildren());
-}
-
-// Someone else reaped the probe (a careless SIGCHLD handler, say): the slot
-// must report the failure and never signal that pid again.
-TEST(ProcessSlot, ReapedBehindItsBackFailsWithoutKillingAnything) {
-    childprocess slot;
-    ASSERT_TRUE(processstart(standin(0, "exit 0").c_str(), slot));
-    int status = 0;
-    ASSERT_EQ(slot.id(), waitpid(static_cast<pid_t>(slot.id()), &status, 0));
-    EXPECT_EQ(waitoutcome::failed, processwait(slot, steady_clock::now() + seconds(5)));
-    long code = 0;
-    EXPECT_FALSE(processexitcode(slot, code));
-    EXPECT_TRUE(slot.empty());
-}
-
-// The pause between probe starts sleeps until a moment. A signal that
-// interrupts it (the monitor's process gets SIGCHLD from every probe that
-// ends) must not end the pause early.
-TEST(ProcessSleep, UntilAMomentEvenWhenSignalsInterrupt) {
-    struct sigaction onalarm {};
-    onalarm.sa_handler = [](int) {};
-    struct sigaction before {};
-    ASSERT_EQ(0, sigaction(SIGALRM, &onalarm, &before)); // no SA_RESTART
-    itimerval every5ms{{0, 5000}, {0, 5000}};
-    ASSERT_EQ(0, setitimer(ITIMER_REAL, &every5ms, nullptr));
-    const auto begin = steady_clock::now();
-    processsleepuntil(begin + milliseconds(60));
-    const auto woke = steady_clock::now();
-    itimerval off{};
-    setitimer(ITIMER_REAL, &off, nullptr);
-    sigaction(SIGALRM, &before, nullptr);
-    EXPECT_GE(woke - begin, milliseconds(60));
-
-    // A moment that has passed, or the clock's very start, is no pause.
-    processsleepuntil(begin);
-    processsleepuntil(deadline{});
-    EXPECT_LT(steady_clock::now() - woke, seconds(5));
 }
 
 } // namespace

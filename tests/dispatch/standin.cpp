@@ -9,25 +9,29 @@
 //   hold MS        open the pipe, sleep MS milliseconds without writing, exit
 //   never MS       never open the pipe; sleep MS milliseconds and exit
 //   exit CODE      never open the pipe; exit with CODE at once
-//   crash          abort()
+//   crash          end as a crash does on the platform (standinplatform.h)
 //   hang           sleep 60 s without opening the pipe
 //   report         write "fds=N nice=N cwd=DIR mark=$QUORVEL_TEST_MARK", N
 //                  counting its own open descriptors before the pipe is opened
+//   forge TEXT     keep trying for 3 s to open the pipe, then as "say": a
+//                  client that is not the probe, for the tests on Windows,
+//                  where only a child of the monitor gets past the probe's
+//                  own check of the pipe's server
 //
 // "-x CODE" before the behaviour sets the exit code after a report (default 0).
 // Like zendrik, it ends with exit code 1 when its pipe cannot be opened.
 // Every sleep is cut to 60 s, so no stand-in outlives a broken test for long.
 #include "resultpipe.h"
+#include "standinplatform.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <string>
 #include <string_view>
-#include <sys/resource.h>
-#include <unistd.h>
+#include <thread>
 
 namespace {
 
@@ -37,9 +41,7 @@ constexpr int longestsleepmsec = 60000;
 constexpr int reportwaitmsec = 4300;
 
 void sleepmsec(int msec) {
-    msec = std::clamp(msec, 0, longestsleepmsec);
-    usleep(static_cast<useconds_t>(msec % 1000) * 1000);
-    sleep(static_cast<unsigned>(msec / 1000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp(msec, 0, longestsleepmsec)));
 }
 
 std::string unescape(std::string_view text) {
@@ -55,29 +57,13 @@ std::string unescape(std::string_view text) {
     return bytes;
 }
 
-int countdescriptors() {
-    DIR* dir = opendir("/proc/self/fd");
-    if (dir == nullptr) {
-        return -1;
-    }
-    int n = 0;
-    while (const dirent* entry = readdir(dir)) {
-        n += entry->d_name[0] != '.';
-    }
-    closedir(dir);
-    return n - 1; // the directory's own descriptor
-}
-
 std::string report() {
-    const int fds = countdescriptors();
-    char cwd[4096] = "?";
-    if (getcwd(cwd, sizeof cwd) == nullptr) {
-        std::strcpy(cwd, "?");
-    }
+    const int fds = standindescriptors();
+    const std::string cwd = standindirectory();
     const char* mark = std::getenv("QUORVEL_TEST_MARK");
     char text[4200];
-    std::snprintf(text, sizeof text, "fds=%d nice=%d cwd=%s mark=%s", fds,
-                  getpriority(PRIO_PROCESS, 0), cwd, mark != nullptr ? mark : "");
+    std::snprintf(text, sizeof text, "fds=%d nice=%d cwd=%s mark=%s", fds, standinpriority(),
+                  cwd.c_str(), mark != nullptr ? mark : "");
     return text;
 }
 
@@ -114,9 +100,7 @@ int main(int argc, char** argv) {
     };
 
     if (behaviour == "crash") {
-        const rlimit nocore{0, 0};
-        setrlimit(RLIMIT_CORE, &nocore);
-        std::abort();
+        standincrash();
     }
     if (behaviour == "exit") {
         return std::atoi(arg(1).c_str());
@@ -127,6 +111,17 @@ int main(int argc, char** argv) {
     }
     if (behaviour == "late") {
         sleepmsec(std::atoi(arg(1).c_str()));
+    }
+    if (behaviour == "forge") {
+        const std::string bytes = unescape(arg(1));
+        const auto giveup = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (!deliver(index, &bytes)) {
+            if (std::chrono::steady_clock::now() >= giveup) {
+                return 1;
+            }
+            sleepmsec(1);
+        }
+        return exitcode;
     }
     std::string bytes;
     if (behaviour == "say") {

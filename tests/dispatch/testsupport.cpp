@@ -1,17 +1,16 @@
+// The helpers that work alike on every platform; the rest are in the
+// testsupport file of the platform.
 #include "testsupport.h"
 
 #include "multiprcfuncwin.h"
-#include "pipeserver.h"
 
 #include <array>
 #include <cstdio>
-#include <dirent.h>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <regex>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 std::string standin(int index, std::string_view behaviour) {
@@ -21,7 +20,13 @@ std::string standin(int index, std::string_view behaviour) {
 std::string capturestdout(const std::function<void()>& run) {
     std::fflush(stdout);
     const int saved = dup(1);
-    const int sink = memfd_create("trace", MFD_CLOEXEC);
+    std::FILE* file = std::tmpfile();
+    if (file == nullptr) {
+        ADD_FAILURE() << "no temporary file for the trace";
+        run();
+        return {};
+    }
+    const int sink = fileno(file);
     dup2(sink, 1);
     run();
     std::fflush(stdout);
@@ -30,10 +35,15 @@ std::string capturestdout(const std::function<void()>& run) {
     std::string text;
     char chunk[4096];
     lseek(sink, 0, SEEK_SET);
-    for (ssize_t n; (n = read(sink, chunk, sizeof chunk)) > 0;) {
+    for (long n; (n = read(sink, chunk, sizeof chunk)) > 0;) {
         text.append(chunk, static_cast<std::size_t>(n));
     }
-    close(sink);
+    std::fclose(file);
+    // A Windows program's standard output ends its lines with CR LF; the
+    // trace is compared by its lines.
+    for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) {
+        text.erase(at, 1);
+    }
     return text;
 }
 
@@ -59,41 +69,6 @@ cycleoutcome runcycle(const std::vector<std::string>& commandlines, int pause, i
     return outcome;
 }
 
-int countdescriptors() {
-    int n = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++n;
-    }
-    return n - 1; // the iterator's own descriptor
-}
-
-int countchildren() {
-    int n = 0;
-    const std::string me = std::to_string(getpid());
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        std::ifstream stat(entry.path() / "stat");
-        std::string line;
-        if (!std::getline(stat, line)) {
-            continue;
-        }
-        // pid (comm) state ppid ...: comm may hold spaces, so start after ')'.
-        const auto close = line.rfind(')');
-        char state = 0;
-        long ppid = 0;
-        if (close != std::string::npos &&
-            std::sscanf(line.c_str() + close + 1, " %c %ld", &state, &ppid) == 2 &&
-            std::to_string(ppid) == me) {
-            ++n;
-        }
-    }
-    return n;
-}
-
-bool processexists(long pid) {
-    return std::filesystem::exists("/proc/" + std::to_string(pid));
-}
-
 tempdir::tempdir() {
     char pattern[] = "/tmp/quorvel-dispatch-XXXXXX";
     path_ = mkdtemp(pattern) != nullptr ? pattern : "";
@@ -109,50 +84,4 @@ std::string tempdir::file(std::string_view name, std::string_view content, unsig
     std::ofstream(path) << content;
     chmod(path.c_str(), mode);
     return path;
-}
-
-long startforger(int index, std::string_view word) {
-    char name[256];
-    std::snprintf(name, sizeof name, "\\\\.\\pipe\\mypipe%d", index);
-    sockaddr_un address;
-    const char* directory = pipeserverdirectory();
-    const socklen_t length =
-        directory != nullptr ? pipeserveraddress(directory, name, &address) : 0;
-    const std::string bytes(word);
-    const pid_t pid = fork();
-    if (pid != 0) {
-        return pid;
-    }
-    for (int attempt = 0; attempt < 3000; ++attempt) {
-        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0) {
-            // The monitor may refuse the stranger before its word is sent;
-            // either way the forger did get through to the pipe.
-            send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            close(fd);
-            _exit(0);
-        }
-        close(fd);
-        usleep(1000);
-    }
-    _exit(1);
-}
-
-int forgerexitcode(long pid) {
-    int status = 0;
-    if (waitpid(static_cast<pid_t>(pid), &status, 0) != pid || !WIFEXITED(status)) {
-        return -1;
-    }
-    return WEXITSTATUS(status);
-}
-
-pinnedpipes::pinnedpipes() : pipe_(pipeservercreate("\\\\.\\pipe\\mypipe31")) {}
-
-pinnedpipes::~pinnedpipes() {
-    pipeserverclose(pipe_);
-}
-
-std::string pinnedpipes::directory() const {
-    const char* directory = pipeserverdirectory();
-    return directory != nullptr ? directory : "";
 }

@@ -30,10 +30,25 @@ inline cycleoutcome runcycle(const std::vector<std::string>& commandlines, int p
 // "Fatal Eror !!! Child process is not closed normally." as a line.
 inline constexpr char fatalline[] = "Fatal Eror !!! Child process is not closed normally.\n";
 
+// What the process holds: its descriptors on Linux, its handles on Windows.
 int countdescriptors();
 // Child processes of this process, zombies included.
 int countchildren();
 bool processexists(long pid);
+
+// The ways in which this platform's process layer can wait for a probe's
+// end, by name; a test of the waits runs once in each way.
+std::vector<std::string> waitingmodes();
+void usewaitingmode(const std::string& mode);
+
+// What the monitor sees of a probe that crashed (the stand-in's "crash"): the
+// exit code and its trace line. Linux reports the signal as 128 + its number,
+// Windows the exception code.
+struct crashoutcome {
+    long exitcode;
+    const char* line;
+};
+crashoutcome crashedprobe();
 
 // A fresh directory under /tmp, removed with everything in it at scope end.
 class tempdir {
@@ -52,8 +67,9 @@ class tempdir {
 
 // A local process that is not the probe: it keeps trying (for at most 3 s)
 // to open result pipe `index` of this process and writes `word` into it once
-// it gets through. It looks in the pipe directory that exists when it starts
-// (a pipe must be open then; see pinnedpipes). Returns its pid; forgerexitcode() is 0 when it got
+// it gets through. It knows what a pipe set holds when it starts: the pipe
+// directory on Linux, the secret of the names on Windows (a pipe must be open
+// then; see pinnedpipes). Returns its pid; forgerexitcode() is 0 when it got
 // through (connected; the monitor may have refused it before its word was sent).
 long startforger(int index, std::string_view word);
 int forgerexitcode(long pid);
@@ -67,7 +83,8 @@ class pinnedpipes {
     ~pinnedpipes();
     pinnedpipes(const pinnedpipes&) = delete;
     pinnedpipes& operator=(const pinnedpipes&) = delete;
-    // The directory of the pipes, while this lives.
+    // What leads to the pipes while this lives: their directory on Linux,
+    // the secret in their names on Windows.
     std::string directory() const;
 
   private:

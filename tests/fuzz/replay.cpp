@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
             std::ifstream file(path, std::ios::binary);
             const std::vector<char> bytes((std::istreambuf_iterator<char>(file)),
                                           std::istreambuf_iterator<char>());
-            std::fprintf(stderr, "%s\n", path.c_str());
+            std::fprintf(stderr, "%s\n", path.string().c_str());
             // As libFuzzer does, an empty input still comes at a valid address.
             static const std::uint8_t none = 0;
             LLVMFuzzerTestOneInput(

@@ -3,6 +3,7 @@
 // list of key=value items separated by ';':
 //
 //   create=fail:<code>   IcmpCreateFile gives the invalid handle, last error <code>
+//                        (standinerror.h says where a last error is left)
 //   replies=<n>          IcmpSendEcho returns n (default 1); 0 stores nothing
 //   error=<code>         last error when no reply is stored (default 11010)
 //   from=<a.b.c.d>       the record's Address (default: the destination)
@@ -14,9 +15,9 @@
 // Built once complete and once without each entry point (STANDIN_WITHOUT_*),
 // each beside its own copy of zendrik.
 #include "icmpapi.h"
+#include "standinerror.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -106,7 +107,7 @@ int handlestorage;
 STANDIN_EXPORT icmphandle IcmpCreateFile() {
     logline("create");
     if (const long code = failurecode("create"); code >= 0) {
-        errno = static_cast<int>(code);
+        standinseterror(code);
         return icmpinvalidhandle();
     }
     return &handlestorage;
@@ -117,7 +118,7 @@ STANDIN_EXPORT icmphandle IcmpCreateFile() {
 STANDIN_EXPORT int IcmpCloseHandle(icmphandle handle) {
     logline(handle == &handlestorage ? "close" : "close unknown-handle");
     if (const long code = failurecode("close"); code >= 0) {
-        errno = static_cast<int>(code);
+        standinseterror(code);
         return 0;
     }
     return 1;
@@ -143,7 +144,7 @@ STANDIN_EXPORT std::uint32_t IcmpSendEcho(icmphandle handle, ipaddr destination,
 
     const long replies = scriptnumber("replies", 1);
     if (replies <= 0) {
-        errno = static_cast<int>(scriptnumber("error", ipstatus::reqtimedout));
+        standinseterror(scriptnumber("error", ipstatus::reqtimedout));
         return 0;
     }
     auto* bytes = static_cast<unsigned char*>(replybuffer);

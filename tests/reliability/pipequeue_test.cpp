@@ -2,7 +2,7 @@
 // waits for room (and only then), and the monitor's guard makes that room by
 // refusing everyone but the probe.
 #include "multiprcfuncwin.h"
-#include "pipeserver.h"
+#include "pipeserver_linux.h"
 #include "testsupport.h"
 
 #include <chrono>

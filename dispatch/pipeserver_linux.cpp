@@ -20,7 +20,7 @@
 // kernel unlocks, is swept away the next time any monitor of the user makes
 // one. The probe forms the same path with its own few lines; a test holds the
 // two together.
-#include "pipeserver.h"
+#include "pipeserver_linux.h"
 
 #include "pipeaccept.h"
 

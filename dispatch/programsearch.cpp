@@ -1,10 +1,9 @@
+// The rules by which a probe command line becomes a program and its
+// arguments: the same on every system that does not do it itself. Only
+// whether a file can be run is asked of the platform.
 #include "programsearch.h"
 
-#include <climits>
-#include <cstdlib>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -12,12 +11,6 @@ constexpr std::string_view exeending = ".exe";
 
 bool isspace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-bool isprogramfile(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-           access(path.c_str(), X_OK) == 0;
 }
 
 // The file in one place (a directory, or "" for a path taken as it is) that
@@ -38,32 +31,6 @@ std::string findin(std::string_view dir, std::string_view word) {
         }
     }
     return {};
-}
-
-std::string exedirectory() {
-    char path[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) {
-        return {};
-    }
-    const std::string_view exe(path, static_cast<std::size_t>(n));
-    const auto slash = exe.rfind('/');
-    return slash == std::string_view::npos ? std::string() : std::string(exe.substr(0, slash + 1));
-}
-
-std::string currentdirectory() {
-    char path[PATH_MAX];
-    return getcwd(path, sizeof path) != nullptr ? std::string(path) : std::string();
-}
-
-std::string defaultsearchpath() {
-    const std::size_t n = confstr(_CS_PATH, nullptr, 0);
-    std::string path(n, '\0');
-    if (n == 0 || confstr(_CS_PATH, path.data(), n) == 0) {
-        return "/bin:/usr/bin";
-    }
-    path.resize(n - 1);
-    return path;
 }
 
 } // namespace
@@ -115,10 +82,6 @@ std::vector<std::string> programsearchdirs(std::string_view exedir, std::string_
         rest.remove_prefix(colon + 1);
     }
     return dirs;
-}
-
-std::vector<std::string> programsearchdirs() {
-    return programsearchdirs(exedirectory(), currentdirectory(), std::getenv("PATH"));
 }
 
 std::string findprogram(std::string_view word, std::span<const std::string> dirs) {

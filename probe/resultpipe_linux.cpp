@@ -1,6 +1,6 @@
 // The result pipe on POSIX is a Unix stream socket bound as a file in a
 // directory of mode 0700 that the monitor makes for each cycle (mkdtemp under
-// $XDG_RUNTIME_DIR, else /tmp); see dispatch/pipeserver_posix.cpp for why.
+// $XDG_RUNTIME_DIR, else /tmp); see dispatch/pipeserver_linux.cpp for why.
 // The directory's path comes from the probe's environment, QUORVEL_PIPES,
 // never from its command line, and the pipe name is formed from "-i" as
 // always: the socket is <directory>/<pipe name>. A probe started by hand
@@ -11,7 +11,7 @@
 // name hears nothing. A connect to a name nobody listens on fails at once,
 // and bytes written before the monitor reads stay queued on the connection
 // even after the probe has exited.
-#include "resultpipe.h"
+#include "resultpipe_linux.h"
 
 #include <cerrno>
 #include <cstddef>

@@ -1,0 +1,8 @@
+// What the POSIX probe processes add to process.h, for tests.
+#pragma once
+
+#include "process.h"
+
+// Makes the waits poll at short intervals, as they do on kernels without
+// pidfd_open, instead of sleeping on a pidfd.
+void processforcepolling(bool on);

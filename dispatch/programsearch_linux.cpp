@@ -1,0 +1,51 @@
+// What the program search asks of Linux: whether a file can be run, the
+// monitor's own directory (/proc/self/exe names it even when the monitor was
+// started through a relative path or a symbolic link), the current directory
+// and the system's default search path.
+#include "programsearch.h"
+
+#include <climits>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string exedirectory() {
+    char path[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) {
+        return {};
+    }
+    const std::string_view exe(path, static_cast<std::size_t>(n));
+    const auto slash = exe.rfind('/');
+    return slash == std::string_view::npos ? std::string() : std::string(exe.substr(0, slash + 1));
+}
+
+std::string currentdirectory() {
+    char path[PATH_MAX];
+    return getcwd(path, sizeof path) != nullptr ? std::string(path) : std::string();
+}
+
+} // namespace
+
+bool isprogramfile(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           access(path.c_str(), X_OK) == 0;
+}
+
+std::string defaultsearchpath() {
+    const std::size_t n = confstr(_CS_PATH, nullptr, 0);
+    std::string path(n, '\0');
+    if (n == 0 || confstr(_CS_PATH, path.data(), n) == 0) {
+        return "/bin:/usr/bin";
+    }
+    path.resize(n - 1);
+    return path;
+}
+
+std::vector<std::string> programsearchdirs() {
+    return programsearchdirs(exedirectory(), currentdirectory(), std::getenv("PATH"));
+}

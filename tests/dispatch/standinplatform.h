@@ -1,0 +1,19 @@
+// What the dispatcher's stand-in probe does in the platform's own way.
+#pragma once
+
+#include <string>
+
+// Ends the process as a crash does: by a signal on Linux, by an unhandled
+// exception on Windows, so that the monitor sees the platform's own exit code
+// for it. Leaves no core file and starts no debugger.
+[[noreturn]] void standincrash();
+
+// The number of descriptors (handles on Windows) this process holds, or -1.
+int standindescriptors();
+
+// The scheduling priority this process runs at: the niceness on Linux, the
+// priority class on Windows.
+int standinpriority();
+
+// The current directory, "?" when it cannot be read.
+std::string standindirectory();

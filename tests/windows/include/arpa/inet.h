@@ -1,0 +1,5 @@
+// The address functions of the POSIX header come from Windows Sockets.
+#pragma once
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
