@@ -1,0 +1,105 @@
+#!/usr/bin/env python3
+"""The Windows programs under Wine on the lab network (tests/lab/netlab.py),
+Wine running inside the lab's monitor namespace so that nothing they send
+leaves the lab:
+
+  cycle         one cycle of cycledriver.exe and the real zendrik.exe over 32
+                hosts: those whose kernel answers alive, unassigned addresses
+                on the LAN and addresses behind the unreachable route dead;
+                every probe reports its own verdict and ends with exit code 0
+  wake-on-lan   wolsend.exe, the monitor's own sender on Windows Sockets, for
+                a host at 10.200.1.20: exactly one datagram reaches the LAN's
+                broadcast address 10.200.1.255 on port 9, the 102-byte magic
+                packet (caught by tests/e2e/wolreceiver.py in the echo
+                namespace)
+
+Needs root (exit 77 without).
+
+  onlab.py WINE CYCLEDRIVER.EXE WOLSEND.EXE
+"""
+import json
+import os
+import re
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "lab"))
+import netlab  # noqa: E402
+
+SKIPPED = 77
+# Under Wine every process start costs tens of milliseconds of its own, so
+# the probes are started a little further apart than quorvel's default.
+PAUSE_MS = "100"
+TIMEOUT_MS = "1500"
+
+
+HWADDRESS = bytes([0x02, 0x00, 0x00, 0x01, 0x00, 0x14])
+
+
+def cycle(lab, wine, driver):
+    hosts = ([(a, 1) for a in lab.echo_addresses]
+             + [(a, 0) for a in lab.silent_addresses[:12]]
+             + [(a, 0) for a in lab.unreachable_addresses[:12]])
+    run = lab.run([wine, driver, "-c", PAUSE_MS, "-t", TIMEOUT_MS, *[a for a, _ in hosts]],
+                  capture_output=True, text=True, timeout=240, errors="replace")
+    trace = run.stdout.replace("\r\n", "\n")
+    words = re.findall(r"^PipeServer: (.*)$", trace, re.M)
+    codes = re.findall(r"^exitCode=(.*)$", trace, re.M)
+    results = re.findall(r"^results: (.*)$", trace, re.M)
+    want_words = ["alive" if alive else "dead" for _, alive in hosts]
+    want_results = " ".join(str(alive) for _, alive in hosts)
+    failures = []
+    if run.returncode != 0:
+        failures.append(f"cycledriver.exe ended with {run.returncode}")
+    if words != want_words:
+        failures.append(f"the pipes delivered {words}, expected {want_words}")
+    if codes != ["0/0"] * len(hosts):
+        failures.append(f"exit codes {codes}, expected 0/0 for every probe")
+    if results != [want_results]:
+        failures.append(f"results {results}, expected [{want_results!r}]")
+    if failures:
+        print(trace, run.stderr[-2000:])
+    else:
+        print(f"cycle: 32 verdicts right: {want_results}")
+    return failures
+
+
+def wake_on_lan(lab, wine, wolsend):
+    receiver = lab.popen([sys.executable, os.path.join(HERE, "..", "e2e", "wolreceiver.py"),
+                          "--lifetime", "60"], namespace=lab.echo, stdout=subprocess.PIPE,
+                         text=True)
+    try:
+        if receiver.stdout.readline().strip() != "ready":
+            return ["the receiver did not start"]
+        run = lab.run([wine, wolsend, "10.200.1.20", HWADDRESS.hex(":")], capture_output=True,
+                      text=True, timeout=60, errors="replace")
+    finally:
+        receiver.kill()
+    datagrams = [json.loads(line) for line in receiver.communicate()[0].splitlines()]
+    expected = (b"\xff" * 6 + HWADDRESS * 16).hex()
+    got = [(d["destination"], d["source"][1] != 0, d["bytes"]) for d in datagrams]
+    failures = []
+    if run.returncode != 0:
+        failures.append(f"wolsend.exe ended with {run.returncode}: {run.stderr[-500:]}")
+    if got != [("10.200.1.255", True, expected)]:
+        failures.append(f"received {got}, expected one magic packet to 10.200.1.255")
+    if not failures:
+        print(f"wake-on-lan: one magic packet of {len(expected) // 2} bytes to 10.200.1.255:9")
+    return failures
+
+
+def main():
+    wine, driver, wolsend = sys.argv[1:4]
+    if not netlab.is_root():
+        print("SKIPPED: the lab's namespaces need root")
+        return SKIPPED
+    with netlab.Lab(echo_hosts=8) as lab:
+        failures = cycle(lab, wine, driver) + wake_on_lan(lab, wine, wolsend)
+    for failure in failures:
+        print("FAIL", failure)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
