@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 // Reads at most `most` bytes of the regular file at `path` (a symbolic link
@@ -10,3 +11,11 @@
 // names anything else: a FIFO, a device, a directory. The check is made on
 // the file that was opened, so a file swapped in between cannot slip past it.
 bool readregularfile(const char* path, std::size_t most, std::string& content);
+
+// The platform's part (regularfile_posix.cpp, regularfile_win32.cpp).
+// Opens the path without waiting on it and returns the opened file when it
+// is a regular file, else -1.
+std::intptr_t regularfileopen(const char* path);
+// One read of at most count bytes: the number read, 0 at the end, -1 on error.
+long regularfileread(std::intptr_t file, char* into, std::size_t count);
+void regularfileclose(std::intptr_t file);

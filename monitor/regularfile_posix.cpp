@@ -5,48 +5,32 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-bool readregularfile(const char* path, std::size_t most, std::string& content) {
-    content.clear();
+std::intptr_t regularfileopen(const char* path) {
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        return false;
+        return -1;
     }
     struct stat info;
-    const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    bool complete = regular;
-    if (regular) {
-        // One read takes a whole host list of ordinary size, whatever size
-        // fstat saw: a file that is being rewritten meanwhile then comes in
-        // one piece, from one version, as often as it can.
-        constexpr std::size_t firstread = 65536;
-        const auto size = static_cast<std::size_t>(std::max<off_t>(info.st_size, 0));
-        content.resize(std::min(most, std::max(size, firstread)));
-        std::size_t filled = 0;
-        // The file may grow or shrink while it is read: read until its end or
-        // the limit, whichever comes first.
-        for (;;) {
-            if (filled == content.size()) {
-                if (content.size() >= most) {
-                    break;
-                }
-                content.resize(std::min(most, content.size() + 65536));
-            }
-            const ssize_t n = read(fd, content.data() + filled, content.size() - filled);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                complete = n == 0 || filled > 0;
-                break;
-            }
-            filled += static_cast<std::size_t>(n);
-        }
-        content.resize(filled);
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return -1;
     }
-    close(fd);
-    return complete;
+    return fd;
+}
+
+long regularfileread(std::intptr_t file, char* into, std::size_t count) {
+    ssize_t n;
+    do {
+        n = read(static_cast<int>(file), into, std::min<std::size_t>(count, INT_MAX));
+    } while (n < 0 && errno == EINTR);
+    return static_cast<long>(n);
+}
+
+void regularfileclose(std::intptr_t file) {
+    close(static_cast<int>(file));
 }

@@ -7,48 +7,34 @@
 
 #include <algorithm>
 
-bool readregularfile(const char* path, std::size_t most, std::string& content) {
-    content.clear();
+std::intptr_t regularfileopen(const char* path) {
     // Directories open only with backup semantics, so that they can be told
     // apart rather than fail for an unclear reason.
     const HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        return false;
+        return -1;
     }
     BY_HANDLE_FILE_INFORMATION info{};
-    const bool regular = GetFileType(file) == FILE_TYPE_DISK &&
-                         GetFileInformationByHandle(file, &info) != FALSE &&
-                         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-    bool complete = regular;
-    if (regular) {
-        const ULONGLONG size =
-            (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-        content.resize(static_cast<std::size_t>(std::min<ULONGLONG>(most, size)));
-        std::size_t filled = 0;
-        // The file may grow or shrink while it is read: read until its end or
-        // the limit, whichever comes first.
-        for (;;) {
-            if (filled == content.size()) {
-                if (content.size() >= most) {
-                    break;
-                }
-                content.resize(std::min(most, content.size() + 65536));
-            }
-            DWORD n = 0;
-            const DWORD want =
-                static_cast<DWORD>(std::min<std::size_t>(content.size() - filled, 1u << 30));
-            if (ReadFile(file, content.data() + filled, want, &n, nullptr) == FALSE) {
-                complete = filled > 0;
-                break;
-            }
-            if (n == 0) {
-                break;
-            }
-            filled += n;
-        }
-        content.resize(filled);
+    if (GetFileType(file) != FILE_TYPE_DISK || GetFileInformationByHandle(file, &info) == FALSE ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        CloseHandle(file);
+        return -1;
     }
-    CloseHandle(file);
-    return complete;
+    return reinterpret_cast<std::intptr_t>(file);
+}
+
+long regularfileread(std::intptr_t file, char* into, std::size_t count) {
+    DWORD n = 0;
+    const auto want = static_cast<DWORD>(std::min<std::size_t>(count, 1U << 30));
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
+    if (ReadFile(reinterpret_cast<HANDLE>(file), into, want, &n, nullptr) == FALSE) {
+        return -1;
+    }
+    return static_cast<long>(n);
+}
+
+void regularfileclose(std::intptr_t file) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
+    CloseHandle(reinterpret_cast<HANDLE>(file));
 }
