@@ -13,6 +13,12 @@ leaves the lab:
                 packet (caught by tests/e2e/wolreceiver.py in the echo
                 namespace)
 
+Wine does part of its work in service processes of its own (the ICMP echo
+of ICMP.DLL among them), which run wherever the prefix was first started.
+The test therefore makes a Wine prefix of its own, used only from inside the
+lab, so that all of that prefix's processes start there; and it checks that
+the echo requests of the answering hosts did reach the lab's echo namespace.
+
 Needs root (exit 77 without).
 
   onlab.py WINE CYCLEDRIVER.EXE WOLSEND.EXE
@@ -22,6 +28,7 @@ import os
 import re
 import subprocess
 import sys
+import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "lab"))
@@ -89,13 +96,31 @@ def wake_on_lan(lab, wine, wolsend):
     return failures
 
 
+def echo_requests_seen(lab):
+    """The ICMP echo requests that the echo namespace's kernel has received."""
+    snmp = lab.run(["cat", "/proc/net/snmp"], namespace=lab.echo, capture_output=True,
+                   text=True, check=True).stdout.splitlines()
+    names, values = [line.split() for line in snmp if line.startswith("Icmp:")][:2]
+    return int(values[names.index("InEchos")])
+
+
 def main():
     wine, driver, wolsend = sys.argv[1:4]
     if not netlab.is_root():
         print("SKIPPED: the lab's namespaces need root")
         return SKIPPED
-    with netlab.Lab(echo_hosts=8) as lab:
-        failures = cycle(lab, wine, driver) + wake_on_lan(lab, wine, wolsend)
+    with netlab.Lab(echo_hosts=8) as lab, \
+            tempfile.TemporaryDirectory(prefix="quorvel-wine-") as prefix:
+        os.environ["WINEPREFIX"] = prefix
+        try:
+            lab.run([wine, "wineboot", "-i"], capture_output=True, timeout=180, check=True)
+            before = echo_requests_seen(lab)
+            failures = cycle(lab, wine, driver)
+            if echo_requests_seen(lab) - before < len(lab.echo_addresses):
+                failures.append("the echo requests did not reach the lab's echo namespace")
+            failures += wake_on_lan(lab, wine, wolsend)
+        finally:
+            lab.run(["wineserver", "-k"], capture_output=True, timeout=60)
     for failure in failures:
         print("FAIL", failure)
     return 1 if failures else 0
