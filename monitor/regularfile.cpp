@@ -1,6 +1,7 @@
 #include "regularfile.h"
 
 #include <algorithm>
+#include <array>
 
 bool readregularfile(const char* path, std::size_t most, std::string& content) {
     content.clear();
@@ -8,23 +9,22 @@ bool readregularfile(const char* path, std::size_t most, std::string& content) {
     if (file == -1) {
         return false;
     }
-    // One read takes a whole host list of ordinary size: a file that is
-    // being rewritten meanwhile then comes in one piece, from one version, as
-    // often as it can. The file may grow or shrink while it is read; reading
-    // goes on until its end or the limit, whichever comes first.
+    // One read takes a whole host list of ordinary size, and the next read
+    // follows at once: a file that is being rewritten meanwhile then comes in
+    // one piece, from one version, as often as it can. The file may grow or
+    // shrink while it is read; reading goes on until its end or the limit,
+    // whichever comes first.
     constexpr std::size_t piece = 65536;
-    std::size_t filled = 0;
+    std::array<char, piece> chunk;
     bool complete = true;
-    while (filled < most) {
-        content.resize(std::min(most, filled + piece));
-        const long n = regularfileread(file, content.data() + filled, content.size() - filled);
+    while (content.size() < most) {
+        const long n = regularfileread(file, chunk.data(), std::min(piece, most - content.size()));
         if (n <= 0) {
-            complete = n == 0 || filled > 0;
+            complete = n == 0 || !content.empty();
             break;
         }
-        filled += static_cast<std::size_t>(n);
+        content.append(chunk.data(), static_cast<std::size_t>(n));
     }
-    content.resize(filled);
     regularfileclose(file);
     return complete;
 }
