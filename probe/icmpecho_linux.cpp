@@ -253,18 +253,31 @@ received readraw(int fd, std::span<std::uint8_t> buffer, const echorequestkey& k
     return {matchrawpacket(buffer.first(static_cast<std::size_t>(n)), key), true};
 }
 
-received readdatagram(int fd, std::span<std::uint8_t> buffer, const echorequestkey& key) {
-    sockaddr_in from{};
+// One recvmsg: the packet into `buffer`, the address it names into
+// `address`, its control messages into `control`, whose length is cut to what
+// arrived. The number of bytes received, or -1 with errno set.
+template <std::size_t controlsize>
+ssize_t receivemessage(int fd, std::span<std::uint8_t> buffer, sockaddr_in& address,
+                       std::array<std::uint8_t, controlsize>& control, std::size_t& controllength,
+                       int flags) {
     iovec io{buffer.data(), buffer.size()};
-    std::array<std::uint8_t, 256> control{};
     msghdr message{};
-    message.msg_name = &from;
-    message.msg_namelen = sizeof from;
+    message.msg_name = &address;
+    message.msg_namelen = sizeof address;
     message.msg_iov = &io;
     message.msg_iovlen = 1;
     message.msg_control = control.data();
     message.msg_controllen = control.size();
-    const ssize_t n = recvmsg(fd, &message, 0);
+    const ssize_t n = recvmsg(fd, &message, flags);
+    controllength = std::min(static_cast<std::size_t>(message.msg_controllen), control.size());
+    return n;
+}
+
+received readdatagram(int fd, std::span<std::uint8_t> buffer, const echorequestkey& key) {
+    sockaddr_in from{};
+    std::array<std::uint8_t, 256> control{};
+    std::size_t controllength = 0;
+    const ssize_t n = receivemessage(fd, buffer, from, control, controllength, 0);
     if (n < 0) {
         // A pending socket error is handed out here once; its report waits
         // in the error queue.
@@ -273,30 +286,21 @@ received readdatagram(int fd, std::span<std::uint8_t> buffer, const echorequestk
     received result{
         matchdatagramreply(buffer.first(static_cast<std::size_t>(n)), from.sin_addr.s_addr, key),
         true};
-    readcontrol(std::span(control).first(std::min(message.msg_controllen, control.size())),
-                result.answer);
+    readcontrol(std::span(control).first(controllength), result.answer);
     return result;
 }
 
 received readerrorqueue(int fd, std::span<std::uint8_t> buffer, const echorequestkey& key) {
     sockaddr_in original{};
-    iovec io{buffer.data(), buffer.size()};
     std::array<std::uint8_t, 512> control{};
-    msghdr message{};
-    message.msg_name = &original;
-    message.msg_namelen = sizeof original;
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control.data();
-    message.msg_controllen = control.size();
-    const ssize_t n = recvmsg(fd, &message, MSG_ERRQUEUE);
+    std::size_t controllength = 0;
+    const ssize_t n = receivemessage(fd, buffer, original, control, controllength, MSG_ERRQUEUE);
     if (n < 0) {
         return {{}, errno == EINTR};
     }
-    return {
-        readerrorcontrol(std::span(control).first(std::min(message.msg_controllen, control.size())),
-                         original.sin_addr.s_addr, buffer.first(static_cast<std::size_t>(n)), key),
-        true};
+    return {readerrorcontrol(std::span(control).first(controllength), original.sin_addr.s_addr,
+                             buffer.first(static_cast<std::size_t>(n)), key),
+            true};
 }
 
 // Reads whatever the socket holds now; the first answer that is ours ends it.
