@@ -80,6 +80,27 @@ std::vector<char> environmentwith(const char* added) {
     return block;
 }
 
+bool createsuspended(const std::string& commandline, std::vector<char>& environment,
+                     STARTUPINFOA& startup, PROCESS_INFORMATION& info) {
+    // Wine, when busy, now and then fails a process creation with
+    // ERROR_INTERNAL_ERROR and succeeds at the next attempt. One more attempt
+    // keeps such a hiccup from showing a host as silent for a whole cycle;
+    // every other failure (no such program, above all) is final at once.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        // CreateProcessA may write into its command line.
+        std::string line = commandline;
+        if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE,
+                           CREATE_NO_WINDOW | CREATE_SUSPENDED, environment.data(), nullptr,
+                           &startup, &info) != FALSE) {
+            return true;
+        }
+        if (GetLastError() != ERROR_INTERNAL_ERROR) {
+            break;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 childprocess::~childprocess() {
@@ -92,15 +113,11 @@ bool processstart(const char* commandline, childprocess& slot, const char* added
     if (job == nullptr) {
         return false;
     }
-    // CreateProcessA may write into its command line.
-    std::string line = commandline;
     std::vector<char> environment = environmentwith(added);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE,
-                       CREATE_NO_WINDOW | CREATE_SUSPENDED, environment.data(), nullptr, &startup,
-                       &info) == FALSE) {
+    if (!createsuspended(commandline, environment, startup, info)) {
         return false;
     }
     // A probe outside the job could outlive the monitor: it never runs.

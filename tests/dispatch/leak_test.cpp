@@ -23,7 +23,9 @@ TEST(Leak, TwoHundredCyclesLeaveNoDescriptorAndNoChild) {
     int done = 0;
     for (; done < cycles && std::chrono::steady_clock::now() < giveup; ++done) {
         const auto out = runcycle(lines, 0);
-        ASSERT_EQ((std::vector<int>{1, 0, 0, 0}), out.results) << "cycle " << done;
+        ASSERT_EQ((std::vector<int>{1, 0, 0, 0}), out.results)
+            << "cycle " << done << ", exit code of the alive probe " << out.exitcodes[0] << "\n"
+            << out.trace;
     }
     EXPECT_EQ(cycles, done) << "gave up after " << done << " cycles";
     EXPECT_EQ(descriptors, countdescriptors());
