@@ -1,0 +1,255 @@
+#!/usr/bin/env python3
+"""quorvel.exe, unpacked from the zip a Windows user gets, under Wine on a
+virtual display, all inside the lab's monitor namespace (tests/lab/netlab.py)
+and with a Wine prefix of its own, so that nothing it sends leaves the lab.
+
+The buttons are clicked with the pointer at the centres that the window's
+layout gives them (20 px border, host buttons 120 x 60 eight to a row, 10 px
+apart; five command buttons sharing the bottom row): a button that is not
+where the layout puts it is not hit, and the trace shows it. Clicks rather
+than a screenshot compared with the Linux window, because Wine draws with
+other fonts than the Linux build and a pixel comparison would fail on them;
+clicks rather than the keyboard, because the keyboard's focus skips greyed
+out buttons and would not show where a button is.
+
+  title        the window is named "HOST STATUS" (read through X)
+  MANUAL, UPDATE   one cycle whose trace is exact: the host table, one child
+               line per host, the PipeServer words, the exit codes and the
+               status lines, for answering, silent and unreachable hosts
+  a click      on the answering host's button sends nothing; on the silent
+               host's, the 102-byte magic packet to 10.200.1.255 port 9
+  EXIT         status 0, and the trace ends with the two lines of leaving
+
+Leaves a screenshot of the window after the cycle in the working directory
+(quorvel-windows.png). Needs root (exit 77 without).
+
+  window.py WINE ZIP
+"""
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import zipfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "lab"))
+sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+import netlab  # noqa: E402
+from cycletrace import cycles  # noqa: E402
+from labcase import QUIT_TRACE  # noqa: E402
+from quorvelwindow import Failure, wait_until  # noqa: E402
+
+SKIPPED = 77
+# label, address, hardware address, whether it answers, the label shown
+HOSTS = [("echo1", "10.200.1.2", "02:00:00:01:00:02", 1, "echo1"),
+         ("echo2", "10.200.1.3", "02:00:00:01:00:03", 1, "echo2"),
+         ("silent", "10.200.1.200", "02:5a:00:c0:ff:ee", 0, "silent"),
+         ("unreach", "10.200.4.1", "02:00:00:04:00:01", 0, "unreac.")]
+ARGS = ["-t", "1500", "-c", "100"]
+COMMANDS = ["AUTOSTART", "MANUAL", "UPDATE", "CLEAR", "EXIT"]
+MAGIC = (b"\xff" * 6 + bytes.fromhex("025a00c0ffee") * 16).hex()
+
+# The layout of the window (monitor/window.cpp).
+BORDER, SPACING, HOST_W, HOST_H, COMMAND_W, SPACER_H = 20, 10, 120, 60, 190, 10
+WINE_FONTS = "/usr/share/wine/fonts"
+
+
+def expected_cycle():
+    table = [f"Index-{i} hostname={shown} ip={ip}  mac={mac}"
+             for i, (_, ip, mac, _, shown) in enumerate(HOSTS)]
+    words = [f"PipeServer: {'alive' if alive else 'dead'}" for *_, alive, _ in HOSTS]
+    ends = ["wait result=WAIT_OBJECT_0", "exitCode=0/0"] * len(HOSTS)
+    verdicts = [f"{i}:{alive}" for i, (*_, alive, _) in enumerate(HOSTS)]
+    return "\n".join(table + ["child processId=<pid>"] * len(HOSTS) + words + ends + verdicts)
+
+
+def host_centre(index):
+    row, column = divmod(index, 8)
+    return (BORDER + column * (HOST_W + SPACING) + HOST_W // 2,
+            BORDER + row * (HOST_H + SPACING) + HOST_H // 2)
+
+
+def command_centre(word):
+    """Each of the five buttons gets an equal share of the row and sits in
+    the middle of it; the row is as wide as the widest row of the window."""
+    hosts_in_row = min(len(HOSTS), 8)
+    width = max(5 * COMMAND_W + 4 * SPACING, hosts_in_row * (HOST_W + SPACING) - SPACING)
+    share = (width - 4 * SPACING) / 5
+    rows = (len(HOSTS) + 7) // 8
+    k = COMMANDS.index(word)
+    return (round(BORDER + k * (share + SPACING) + share / 2),
+            BORDER + rows * (HOST_H + SPACING) + SPACER_H + SPACING + HOST_H // 2)
+
+
+class WineQuorvel:
+    """quorvel.exe running in the lab, its trace collected as it comes."""
+
+    def __init__(self, lab, wine, folder, env):
+        self.lab, self.env = lab, env
+        self.lines = []
+        self.process = lab.popen([wine, os.path.join(folder, "quorvel.exe"), *ARGS],
+                                 namespace=lab.monitor, cwd=folder, env=env,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.errors = []
+        for stream, into in ((self.process.stdout, self.lines), (self.process.stderr,
+                                                                 self.errors)):
+            threading.Thread(target=self._read, args=(stream, into), daemon=True).start()
+        self.window = wait_until(self._find, 60, "the window HOST STATUS to appear")
+
+    def _read(self, stream, into):
+        for raw in stream:
+            into.append((time.monotonic(), raw.decode(errors="replace").rstrip("\r\n")))
+
+    def x(self, *argv):
+        return self.lab.run(list(argv), namespace=self.lab.monitor, env=self.env,
+                            capture_output=True, text=True, timeout=30)
+
+    def _find(self):
+        if self.process.poll() is not None:
+            raise Failure(f"quorvel.exe ended with {self.process.returncode}: "
+                          f"{[t for _, t in self.errors][-5:]}")
+        found = self.x("xdotool", "search", "--onlyvisible", "--name", "^HOST STATUS$")
+        return found.stdout.split()[0] if found.returncode == 0 and found.stdout else None
+
+    def title(self):
+        return self.x("xdotool", "getwindowname", self.window).stdout.strip()
+
+    def click(self, where):
+        self.x("xdotool", "mousemove", "--window", self.window, str(where[0]), str(where[1]),
+               "click", "1")
+
+    def trace(self):
+        return [(t, text) for t, text in self.lines]
+
+    def screenshot(self, path):
+        self.x("import", "-window", self.window, path)
+
+
+def start_display(lab):
+    display = f":{100 + os.getpid() % 100}"
+    server = lab.popen(["Xvfb", display, "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
+                       namespace=lab.monitor, stderr=subprocess.DEVNULL)
+    socket = f"/tmp/.X11-unix/X{display[1:]}"
+    wait_until(lambda: os.path.exists(socket), 20, "the virtual display to start")
+    return server, display
+
+
+def prepare_prefix(lab, wine, env):
+    """A fresh Wine prefix, made inside the lab, with Wine's Tahoma registered:
+    without it, GTK's labels under Wine are drawn as empty boxes."""
+    lab.run([wine, "wineboot", "-i"], namespace=lab.monitor, env=env, capture_output=True,
+            timeout=180, check=True)
+    fonts = os.path.join(env["WINEPREFIX"], "drive_c", "windows", "Fonts")
+    for name, face in (("tahoma.ttf", "Tahoma"), ("tahomabd.ttf", "Tahoma Bold")):
+        shutil.copy(os.path.join(WINE_FONTS, name), fonts)
+        lab.run([wine, "reg", "add", r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fonts",
+                 "/v", f"{face} (TrueType)", "/d", name, "/f"], namespace=lab.monitor, env=env,
+                capture_output=True, timeout=60, check=True)
+
+
+def unpack(zip_path, into):
+    with zipfile.ZipFile(zip_path) as archive:
+        archive.extractall(into)
+    (folder,) = [os.path.join(into, name) for name in os.listdir(into)]
+    with open(os.path.join(folder, "hostlist"), "w") as hostlist:
+        hostlist.writelines(f"{label} {ip} {mac}\n" for label, ip, mac, *_ in HOSTS)
+    return folder
+
+
+def check_cycle(quorvel):
+    found = wait_until(lambda: cycles(quorvel.trace(), len(HOSTS))[0] or None, 60,
+                       "the cycle of UPDATE in the trace")
+    text = re.sub(r"child processId=\d+", "child processId=<pid>",
+                  "\n".join(found[0].texts))
+    if text != expected_cycle():
+        raise Failure(f"the cycle's trace was\n{text}\nexpected\n{expected_cycle()}")
+
+
+def check_wake_on_lan(lab, quorvel):
+    receiver = lab.popen([sys.executable, os.path.join(HERE, "..", "e2e", "wolreceiver.py"),
+                          "--lifetime", "30"], namespace=lab.echo, stdout=subprocess.PIPE,
+                         text=True)
+    try:
+        if receiver.stdout.readline().strip() != "ready":
+            raise Failure("the Wake-on-LAN receiver did not start")
+        quorvel.click(host_centre(0))  # answered: greyed out, sends nothing
+        quorvel.click(host_centre(2))
+        time.sleep(3)  # the packet, and time for any other that must not come
+    finally:
+        receiver.kill()
+    got = [(d["destination"], d["bytes"]) for d in
+           map(json.loads, receiver.communicate()[0].splitlines())]
+    if got != [("10.200.1.255", MAGIC)]:
+        raise Failure(f"received {got}, expected one magic packet to 10.200.1.255")
+
+
+def check_exit(quorvel):
+    quorvel.click(command_centre("EXIT"))
+    try:
+        status = quorvel.process.wait(timeout=30)
+    except subprocess.TimeoutExpired:
+        raise Failure("quorvel.exe did not end after EXIT")
+    time.sleep(0.5)  # the readers take the last lines
+    rest = [text for _, text in quorvel.trace()][-2:]
+    if status != 0 or rest != QUIT_TRACE:
+        raise Failure(f"EXIT: status {status}, last lines {rest}")
+
+
+def run(lab, wine, zip_path, workdir):
+    folder = unpack(zip_path, os.path.join(workdir, "unpacked"))
+    server, display = start_display(lab)
+    env = dict(os.environ, WINEPREFIX=os.path.join(workdir, "prefix"), DISPLAY=display,
+               WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    try:
+        prepare_prefix(lab, wine, env)
+        quorvel = WineQuorvel(lab, wine, folder, env)
+        try:
+            if quorvel.title() != "HOST STATUS":
+                raise Failure(f"the window is named {quorvel.title()!r}")
+            quorvel.click(command_centre("MANUAL"))
+            time.sleep(1)
+            quorvel.click(command_centre("UPDATE"))
+            check_cycle(quorvel)
+            time.sleep(1)  # the buttons are redrawn after the trace
+            quorvel.screenshot("quorvel-windows.png")
+            check_wake_on_lan(lab, quorvel)
+            check_exit(quorvel)
+        finally:
+            if quorvel.process.poll() is None:
+                quorvel.process.kill()
+    finally:
+        lab.run([wine, "wineserver", "-k"], namespace=lab.monitor, env=env,
+                capture_output=True, timeout=30)
+        server.kill()
+        server.wait()
+
+
+def main():
+    wine, zip_path = sys.argv[1:3]
+    if not netlab.is_root():
+        print("SKIPPED: the lab's namespaces need root")
+        return SKIPPED
+    if not os.path.exists(zip_path):
+        print(f"FAIL: no {zip_path}: build it first (cmake --build build-windows --target "
+              "package)")
+        return 1
+    started = time.monotonic()
+    with netlab.Lab(echo_hosts=2) as lab, \
+            tempfile.TemporaryDirectory(prefix="quorvel-winwindow-") as workdir:
+        try:
+            run(lab, wine, zip_path, workdir)
+        except Failure as failure:
+            print(f"FAIL: {failure}")
+            return 1
+    print(f"PASS ({time.monotonic() - started:.0f} s): quorvel.exe from the zip, its window, "
+          "a cycle, Wake-on-LAN and EXIT under Wine")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
