@@ -217,14 +217,15 @@ TEST_F(HostListFault, FileWithoutReadPermissionGivesNoRow) {
 // Another thread rewrites the file again and again while it is read. A line
 // may then be read half from one version and half from the next, but every
 // row is made of bytes of the file: a known label, the hosts' network, their
-// hardware prefix, and never more rows than a version holds.
+// hardware prefix, and never more rows than a version holds. The two
+// versions' lines are equally long and alike in shape, so that a line torn at
+// any column is still made of a known label, address and hardware address:
+// lines of different lengths, torn, would shift fields into each other.
 TEST_F(HostListFault, FileRewrittenWhileReadGivesOnlyRowsOfItsBytes) {
     std::string first, second;
     for (int k = 0; k < 10; ++k) {
         first += hostline(("a" + std::to_string(k)).c_str(), 10 + k);
-    }
-    for (int k = 0; k < 5; ++k) {
-        second += hostline(("b" + std::to_string(k)).c_str(), 100 + k);
+        second += hostline(("b" + std::to_string(k)).c_str(), 20 + k);
     }
     std::atomic<bool> stop = false;
     std::thread writer([&] {
