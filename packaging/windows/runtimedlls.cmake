@@ -1,7 +1,8 @@
 # At install time: copies, and strips, every DLL that the installed programs
 # import, directly or through another DLL, from the directories of
-# quorveldllsearch (the GTK prefix's bin directory first). DLLs found in none
-# of them are Windows' own and stay out. Expects quorveldllsearch,
+# quorveldllsearch (the GTK prefix's bin directory, which scripts/windows-gtk
+# has checked to import nothing from elsewhere but Windows itself). DLLs found
+# in none of them are Windows' own and stay out. Expects quorveldllsearch,
 # quorvelobjdump, quorvelstrip and quorvelprograms (file names in the
 # installation's top directory).
 

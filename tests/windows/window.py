@@ -16,8 +16,9 @@ out buttons and would not show where a button is.
   MANUAL, UPDATE   one cycle whose trace is exact: the host table, one child
                line per host, the PipeServer words, the exit codes and the
                status lines, for answering, silent and unreachable hosts
-  a click      on the answering host's button sends nothing; on the silent
-               host's, the 102-byte magic packet to 10.200.1.255 port 9
+  a click      on the answering host's button sends nothing; on the button
+               of a silent host in the second row (the ninth host), its
+               102-byte magic packet to 10.200.1.255 port 9
   EXIT         status 0, and the trace ends with the two lines of leaving
 
 Leaves a screenshot of the window after the cycle in the working directory
@@ -46,13 +47,17 @@ from quorvelwindow import Failure, wait_until  # noqa: E402
 
 SKIPPED = 77
 # label, address, hardware address, whether it answers, the label shown
-HOSTS = [("echo1", "10.200.1.2", "02:00:00:01:00:02", 1, "echo1"),
-         ("echo2", "10.200.1.3", "02:00:00:01:00:03", 1, "echo2"),
-         ("silent", "10.200.1.200", "02:5a:00:c0:ff:ee", 0, "silent"),
-         ("unreach", "10.200.4.1", "02:00:00:04:00:01", 0, "unreac.")]
+# Nine hosts, so that the ninth opens a second row: it is the one woken.
+HOSTS = ([("echo1", "10.200.1.2", "02:00:00:01:00:02", 1, "echo1"),
+          ("echo2", "10.200.1.3", "02:00:00:01:00:03", 1, "echo2"),
+          ("silent", "10.200.1.200", "02:5a:00:c0:ff:ee", 0, "silent"),
+          ("unreach", "10.200.4.1", "02:00:00:04:00:01", 0, "unreac.")]
+         + [(f"quiet{k}", f"10.200.1.{200 + k}", f"02:5a:00:c0:ff:0{k}", 0, f"quiet{k}")
+            for k in range(1, 6)])
+WOKEN = 8
 ARGS = ["-t", "1500", "-c", "100"]
 COMMANDS = ["AUTOSTART", "MANUAL", "UPDATE", "CLEAR", "EXIT"]
-MAGIC = (b"\xff" * 6 + bytes.fromhex("025a00c0ffee") * 16).hex()
+MAGIC = (b"\xff" * 6 + bytes.fromhex(HOSTS[WOKEN][2].replace(":", "")) * 16).hex()
 
 # The layout of the window (monitor/window.cpp).
 BORDER, SPACING, HOST_W, HOST_H, COMMAND_W, SPACER_H = 20, 10, 120, 60, 190, 10
@@ -178,7 +183,7 @@ def check_wake_on_lan(lab, quorvel):
         if receiver.stdout.readline().strip() != "ready":
             raise Failure("the Wake-on-LAN receiver did not start")
         quorvel.click(host_centre(0))  # answered: greyed out, sends nothing
-        quorvel.click(host_centre(2))
+        quorvel.click(host_centre(WOKEN))
         time.sleep(3)  # the packet, and time for any other that must not come
     finally:
         receiver.kill()
