@@ -23,16 +23,15 @@ Needs root (exit 77 without).
 
   onlab.py WINE CYCLEDRIVER.EXE WOLSEND.EXE
 """
-import json
 import os
 import re
-import subprocess
 import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "lab"))
 import netlab  # noqa: E402
+import winelab  # noqa: E402
 
 SKIPPED = 77
 # Under Wine every process start costs tens of milliseconds of its own, so
@@ -73,17 +72,9 @@ def cycle(lab, wine, driver):
 
 
 def wake_on_lan(lab, wine, wolsend):
-    receiver = lab.popen([sys.executable, os.path.join(HERE, "..", "e2e", "wolreceiver.py"),
-                          "--lifetime", "60"], namespace=lab.echo, stdout=subprocess.PIPE,
-                         text=True)
-    try:
-        if receiver.stdout.readline().strip() != "ready":
-            return ["the receiver did not start"]
-        run = lab.run([wine, wolsend, "10.200.1.20", HWADDRESS.hex(":")], capture_output=True,
-                      text=True, timeout=60, errors="replace")
-    finally:
-        receiver.kill()
-    datagrams = [json.loads(line) for line in receiver.communicate()[0].splitlines()]
+    run, datagrams = winelab.datagrams_while(
+        lab, lambda: lab.run([wine, wolsend, "10.200.1.20", HWADDRESS.hex(":")],
+                             capture_output=True, text=True, timeout=60, errors="replace"))
     expected = (b"\xff" * 6 + HWADDRESS * 16).hex()
     got = [(d["destination"], d["source"][1] != 0, d["bytes"]) for d in datagrams]
     failures = []

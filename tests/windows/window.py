@@ -26,7 +26,6 @@ Leaves a screenshot of the window after the cycle in the working directory
 
   window.py WINE ZIP
 """
-import json
 import os
 import re
 import shutil
@@ -41,6 +40,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "lab"))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 import netlab  # noqa: E402
+import winelab  # noqa: E402
 from cycletrace import cycles  # noqa: E402
 from labcase import QUIT_TRACE  # noqa: E402
 from quorvelwindow import Failure, wait_until  # noqa: E402
@@ -176,19 +176,13 @@ def check_cycle(quorvel):
 
 
 def check_wake_on_lan(lab, quorvel):
-    receiver = lab.popen([sys.executable, os.path.join(HERE, "..", "e2e", "wolreceiver.py"),
-                          "--lifetime", "30"], namespace=lab.echo, stdout=subprocess.PIPE,
-                         text=True)
-    try:
-        if receiver.stdout.readline().strip() != "ready":
-            raise Failure("the Wake-on-LAN receiver did not start")
+    def clicks():
         quorvel.click(host_centre(0))  # answered: greyed out, sends nothing
         quorvel.click(host_centre(WOKEN))
         time.sleep(3)  # the packet, and time for any other that must not come
-    finally:
-        receiver.kill()
-    got = [(d["destination"], d["bytes"]) for d in
-           map(json.loads, receiver.communicate()[0].splitlines())]
+
+    _, datagrams = winelab.datagrams_while(lab, clicks, lifetime=30)
+    got = [(d["destination"], d["bytes"]) for d in datagrams]
     if got != [("10.200.1.255", MAGIC)]:
         raise Failure(f"received {got}, expected one magic packet to 10.200.1.255")
 
