@@ -100,7 +100,7 @@ TEST_F(Cycle, ExitCodesOfAnEarlierCycleDoNotOutliveTheNext) {
         {"no hosts", [] { return runcycle({standin(0, "exit 5")}, 0, 0); }},
         {"pipe creation failed",
          [] {
-             const pipeslot taken(pipeservercreate("\\\\.\\pipe\\mypipe1"));
+             const pipeslot taken(pipeservercreate(resultpipename(1).c_str()));
              return runcycle({standin(0, "exit 5"), standin(1, "exit 5")}, 0);
          }},
     };
@@ -137,7 +137,7 @@ TEST_F(Cycle, ProgramMissingEveryHostFailsButTheCycleEnds) {
 TEST_F(Cycle, PipeCreationFailingAtHost2Of5ReleasesTheFirstTwoAndStartsNothing) {
     // This process is the monitor: taking the address of its pipe 2 makes
     // the cycle's own creation of that pipe fail.
-    const pipeslot taken(pipeservercreate("\\\\.\\pipe\\mypipe2"));
+    const pipeslot taken(pipeservercreate(resultpipename(2).c_str()));
     ASSERT_NE(invalidpipehandle, taken.get());
     const int before = countdescriptors();
     std::vector<std::string> lines;
@@ -151,8 +151,8 @@ TEST_F(Cycle, PipeCreationFailingAtHost2Of5ReleasesTheFirstTwoAndStartsNothing) 
     EXPECT_EQ(std::vector<int>(5, 7), out.results);
     EXPECT_EQ(0, countchildren());
     EXPECT_EQ(before, countdescriptors());
-    for (const char* released : {"\\\\.\\pipe\\mypipe0", "\\\\.\\pipe\\mypipe1"}) {
-        const pipeslot again(pipeservercreate(released));
+    for (const std::string& released : {resultpipename(0), resultpipename(1)}) {
+        const pipeslot again(pipeservercreate(released.c_str()));
         EXPECT_NE(invalidpipehandle, again.get()) << released << " was not released";
     }
 }

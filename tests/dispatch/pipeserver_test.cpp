@@ -14,7 +14,8 @@ using std::chrono::milliseconds;
 using std::chrono::seconds;
 using std::chrono::steady_clock;
 
-const char* const pipe0 = "\\\\.\\pipe\\mypipe0";
+const std::string pipe0name = resultpipename(0);
+const char* const pipe0 = pipe0name.c_str();
 
 void waituntilended(const childprocess& probe) {
     for (int i = 0; i < 3000 && !processended(probe); ++i) {

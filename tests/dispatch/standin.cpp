@@ -21,6 +21,7 @@
 // "-x CODE" before the behaviour sets the exit code after a report (default 0).
 // Like zendrik, it ends with exit code 1 when its pipe cannot be opened.
 // Every sleep is cut to 60 s, so no stand-in outlives a broken test for long.
+#include "pipename.h"
 #include "resultpipe.h"
 #include "standinplatform.h"
 
@@ -70,10 +71,7 @@ std::string report() {
 // Opens pipe number `index` of the parent, writes the bytes (if any) and
 // closes it; false when the pipe could not be opened.
 bool deliver(int index, const std::string* bytes, int holdmsec = 0) {
-    char name[256];
-    std::snprintf(name, sizeof name, "\\\\.\\pipe\\mypipe%d", index);
-    name[255] = '\0';
-    const pipehandle pipe = pipeclientopen(name, reportwaitmsec);
+    const pipehandle pipe = pipeclientopen(resultpipename(index).c_str(), reportwaitmsec);
     if (pipe == invalidpipehandle) {
         return false;
     }

@@ -1,6 +1,7 @@
 // The host list reader: single lines, whole files and the file itself.
 #include "hostlist.h"
 #include "settings.h"
+#include "workdir.h"
 
 #include <array>
 #include <cstdio>
@@ -280,24 +281,7 @@ TEST_F(HostTable, ReaderNeverWritesStatus) {
 
 // readlist() itself, on real files in a directory of the test's own.
 class HostListFile : public HostTable {
-  protected:
-    void SetUp() override {
-        HostTable::SetUp();
-        char dir[] = "/tmp/quorvel-hostlist-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        directory_ = dir;
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(directory_);
-        setdefaults();
-    }
-    void TearDown() override {
-        std::filesystem::current_path(previous_);
-        std::filesystem::remove_all(directory_);
-    }
-
-  private:
-    std::filesystem::path directory_;
-    std::filesystem::path previous_;
+    workdir dir_;
 };
 
 TEST_F(HostListFile, ReadsTheHostListOfTheWorkingDirectory) {

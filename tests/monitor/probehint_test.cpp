@@ -2,36 +2,24 @@
 // probes (dispatchstandin, found beside this test as the monitor finds zendrik).
 #include "multiprcfuncwin.h"
 #include "probehint.h"
+#include "testsupport.h"
 
-#include <array>
 #include <cstdio>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-// One cycle whose probe i runs behaviour i; what the hint then writes, if anything.
+// One cycle whose probe i runs behaviour i; what the hint then writes, if
+// anything. The cycle's own trace is not this test's business.
 std::string cycleandhint(const std::vector<std::string>& behaviours, int count) {
-    std::array<char[256], multiprcmaxhosts> lines{};
+    std::vector<std::string> commandlines;
     for (std::size_t i = 0; i < behaviours.size(); ++i) {
-        std::snprintf(lines[i], sizeof lines[i], "dispatchstandin.exe -i %zu %s", i,
-                      behaviours[i].c_str());
+        commandlines.push_back(standin(static_cast<int>(i), behaviours[i]));
     }
-    std::array<int, multiprcmaxhosts> results{};
     multiprcsetechotimeout(200);
-    // The cycle's trace is not this test's business: it goes to /dev/null.
-    std::fflush(stdout);
-    const int saved = dup(1);
-    const int sink = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    dup2(sink, 1);
-    multiprcfuncwin(lines.data(), 0, static_cast<int>(behaviours.size()), results.data());
-    std::fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    close(sink);
+    runcycle(commandlines, 0);
     std::FILE* hint = std::tmpfile();
     hintprobeprivileges(count, hint);
     std::string text(4096, '\0');

@@ -3,6 +3,7 @@
 #include "hostlist.h"
 #include "settings.h"
 #include "window.h"
+#include "workdir.h"
 
 #include <climits>
 #include <cstdio>
@@ -132,24 +133,12 @@ void expectpacking(GtkWidget* box, GtkWidget* child, bool expand) {
 class Window : public testing::Test {
   protected:
     void SetUp() override {
-        char dir[] = "/tmp/quorvel-window-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        directory_ = dir;
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(directory_);
-        for (HostEntry& row : dolist) {
-            row = HostEntry{};
-        }
-        hostnum = 0;
-        setdefaults();
         std::filesystem::copy_file(QUORVEL_ICON, "quorvel64.ico");
         logged.clear();
     }
 
     void TearDown() override {
         destroywindow();
-        std::filesystem::current_path(previous_);
-        std::filesystem::remove_all(directory_);
         EXPECT_EQ(logged, std::vector<std::string>{}) << "GTK complained";
     }
 
@@ -187,8 +176,7 @@ class Window : public testing::Test {
     }
 
   private:
-    std::filesystem::path directory_;
-    std::filesystem::path previous_;
+    workdir dir_;
 };
 
 TEST_F(Window, HasItsTitleAndCannotBeDeletedFromItsTitleBar) {

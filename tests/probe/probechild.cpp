@@ -1,5 +1,7 @@
 #include "probechild.h"
 
+#include "pipename.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -66,8 +68,8 @@ class pipedirectory {
 socklen_t pipeaddress(const std::string& directory, int index, sockaddr_un& address) {
     std::memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;
-    const int n = std::snprintf(address.sun_path, sizeof address.sun_path,
-                                "%s/\\\\.\\pipe\\mypipe%d", directory.c_str(), index);
+    const int n = std::snprintf(address.sun_path, sizeof address.sun_path, "%s/%s",
+                                directory.c_str(), resultpipename(index).c_str());
     return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + n + 1);
 }
 

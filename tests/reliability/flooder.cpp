@@ -16,6 +16,8 @@
 // first; then prints "connections=N full=M denied=D squatted=S", M counting
 // the times a queue was found full, D the attempts that the system refused
 // for want of permission and S the names taken.
+#include "pipename.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
@@ -121,8 +123,8 @@ int main(int argc, char** argv) {
     std::vector<int> held;
     tally counts;
     for (int k = 0; k < count; ++k) {
-        char name[256];
-        std::snprintf(name, sizeof name, "\\\\.\\pipe\\mypipe%d", k);
+        const std::string pipe = resultpipename(k);
+        const char* const name = pipe.c_str();
         lengths[k] = fileaddress(directory, name, addresses[k]);
         if (squatting) {
             sockaddr_un abstract;

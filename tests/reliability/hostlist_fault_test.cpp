@@ -3,6 +3,7 @@
 // must always get past the reading, with whatever rows could be read.
 #include "hostlist.h"
 #include "settings.h"
+#include "workdir.h"
 
 #include <array>
 #include <atomic>
@@ -53,28 +54,7 @@ int inchild(const std::function<bool()>& check, unsigned seconds) {
 }
 
 class HostListFault : public testing::Test {
-  protected:
-    void SetUp() override {
-        char dir[] = "/tmp/quorvel-hostlistfault-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        directory_ = dir;
-        std::filesystem::permissions(directory_, std::filesystem::perms(0755));
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(directory_);
-        setdefaults();
-        hostnum = 0;
-        for (HostEntry& row : dolist) {
-            row = HostEntry{};
-        }
-    }
-    void TearDown() override {
-        std::filesystem::current_path(previous_);
-        std::filesystem::remove_all(directory_);
-    }
-
-  private:
-    std::filesystem::path directory_;
-    std::filesystem::path previous_;
+    workdir dir_;
 };
 
 // One host line, then junk lines for ever.

@@ -25,7 +25,8 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
-const char* const pipe5 = "\\\\.\\pipe\\mypipe5";
+const std::string pipe5name = resultpipename(5);
+const char* const pipe5 = pipe5name.c_str();
 
 // Connects to this process's pipe until its queue takes no more; returns how
 // many connections it queued (each closed at once, yet still queued).

@@ -105,7 +105,7 @@ int forgerexitcode(long pid) {
     return ended ? static_cast<int>(code) : -1;
 }
 
-pinnedpipes::pinnedpipes() : pipe_(pipeservercreate("\\\\.\\pipe\\mypipe31")) {}
+pinnedpipes::pinnedpipes() : pipe_(pipeservercreate(resultpipename(31).c_str())) {}
 
 pinnedpipes::~pinnedpipes() {
     pipeserverclose(pipe_);

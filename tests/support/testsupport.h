@@ -1,6 +1,8 @@
 // Helpers shared by the dispatcher's tests.
 #pragma once
 
+#include "pipename.h"
+
 #include <functional>
 #include <string>
 #include <string_view>

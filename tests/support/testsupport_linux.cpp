@@ -63,12 +63,11 @@ crashoutcome crashedprobe() {
 }
 
 long startforger(int index, std::string_view word) {
-    char name[256];
-    std::snprintf(name, sizeof name, "\\\\.\\pipe\\mypipe%d", index);
+    const std::string name = resultpipename(index);
     sockaddr_un address;
     const char* directory = pipeserverdirectory();
     const socklen_t length =
-        directory != nullptr ? pipeserveraddress(directory, name, &address) : 0;
+        directory != nullptr ? pipeserveraddress(directory, name.c_str(), &address) : 0;
     const std::string bytes(word);
     const pid_t pid = fork();
     if (pid != 0) {
@@ -97,7 +96,7 @@ int forgerexitcode(long pid) {
     return WEXITSTATUS(status);
 }
 
-pinnedpipes::pinnedpipes() : pipe_(pipeservercreate("\\\\.\\pipe\\mypipe31")) {}
+pinnedpipes::pinnedpipes() : pipe_(pipeservercreate(resultpipename(31).c_str())) {}
 
 pinnedpipes::~pinnedpipes() {
     pipeserverclose(pipe_);
