@@ -1,17 +1,16 @@
 #include "probechild.h"
 
+#include "childprocess.h"
 #include "pipename.h"
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <poll.h>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -110,60 +109,6 @@ int connectdecoy(const std::string& directory, int index) {
     return fd;
 }
 
-[[noreturn]] void execprobe(const proberequest& request, const std::string& directory, int output) {
-    dup2(output, STDOUT_FILENO);
-    dup2(output, STDERR_FILENO);
-    if (request.mode == pipemode::unnamed) {
-        unsetenv("QUORVEL_PIPES");
-    } else {
-        setenv("QUORVEL_PIPES", directory.c_str(), 1);
-    }
-    if (request.standinscript.empty()) {
-        unsetenv("ICMPECHO_STANDIN");
-    } else {
-        setenv("ICMPECHO_STANDIN", request.standinscript.c_str(), 1);
-    }
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(request.program.c_str()));
-    for (const std::string& word : request.args) {
-        argv.push_back(const_cast<char*>(word.c_str()));
-    }
-    argv.push_back(nullptr);
-    execv(request.program.c_str(), argv.data());
-    _exit(127);
-}
-
-// Everything the child prints, until it closes its output or time runs out.
-std::string collectoutput(int fd, std::chrono::steady_clock::time_point deadline) {
-    std::string text;
-    char chunk[512];
-    while (std::chrono::steady_clock::now() < deadline) {
-        pollfd wanted{fd, POLLIN, 0};
-        if (poll(&wanted, 1, 100) <= 0) {
-            continue;
-        }
-        const ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n <= 0) {
-            break;
-        }
-        text.append(chunk, static_cast<std::size_t>(n));
-    }
-    return text;
-}
-
-int reap(pid_t child, std::chrono::steady_clock::time_point deadline) {
-    int status = 0;
-    while (waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            return -1;
-        }
-        usleep(10000);
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // The connection the probe made, if any, and what it wrote before closing.
 void takeverdict(int pipe, pid_t child, proberun& run) {
     for (;;) {
@@ -206,22 +151,23 @@ proberun runprobe(const proberequest& request) {
     if (request.mode == pipemode::taken) {
         decoy.reset(connectdecoy(directory.path(), request.pipeindex));
     }
-    int output[2];
-    if (pipe2(output, O_CLOEXEC) != 0) {
-        std::abort();
+    std::vector<std::string> env = environmentwithout({"QUORVEL_PIPES", "ICMPECHO_STANDIN"});
+    if (request.mode != pipemode::unnamed) {
+        env.push_back("QUORVEL_PIPES=" + directory.path());
     }
-    const pid_t child = fork();
-    if (child == 0) {
-        execprobe(request, directory.path(), output[1]);
+    if (!request.standinscript.empty()) {
+        env.push_back("ICMPECHO_STANDIN=" + request.standinscript);
     }
-    close(output[1]);
-    ownedfd outputread(output[0]);
-    const auto deadline = std::chrono::steady_clock::now() + proberunlimit;
+    std::vector<std::string> argv{request.program};
+    argv.insert(argv.end(), request.args.begin(), request.args.end());
+    ChildProcess child(argv, env, true);
+    const pid_t pid = child.pid();
     proberun run;
-    run.printed = collectoutput(outputread.get(), deadline);
-    run.exitcode = reap(child, deadline);
+    child.finish(proberunlimit);
+    run.printed = child.out();
+    run.exitcode = child.exited() ? child.status() : -1;
     if (pipe.get() >= 0) {
-        takeverdict(pipe.get(), child, run);
+        takeverdict(pipe.get(), pid, run);
     }
     return run;
 }

@@ -36,10 +36,10 @@ std::vector<char*> cwords(const std::vector<std::string>& words) {
 } // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
-                           const std::vector<std::string>& env) {
+                           const std::vector<std::string>& env, bool merged) {
     const std::array<int, 2> in = makepipe();
     const std::array<int, 2> out = makepipe();
-    const std::array<int, 2> err = makepipe();
+    const std::array<int, 2> err = merged ? out : makepipe();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
@@ -51,10 +51,12 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
     posix_spawn_file_actions_destroy(&actions);
     close(in[0]);
     close(out[1]);
-    close(err[1]);
     in_ = in[1];
     outfd_ = out[0];
-    errfd_ = err[0];
+    if (!merged) {
+        close(err[1]);
+        errfd_ = err[0];
+    }
     if (rc != 0) {
         pid_ = -1;
         throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
@@ -126,7 +128,8 @@ bool ChildProcess::finish(std::chrono::milliseconds timeout) {
         for (;;) {
             int wstatus = 0;
             if (waitpid(pid_, &wstatus, WNOHANG) == pid_) {
-                status_ = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+                exited_ = WIFEXITED(wstatus);
+                status_ = exited_ ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
                 pid_ = -1;
                 return true;
             }

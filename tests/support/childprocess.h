@@ -11,7 +11,10 @@
 class ChildProcess {
   public:
     // Starts argv[0] with exactly the given environment ("NAME=value" words).
-    ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env);
+    // With `merged`, standard error goes where standard output goes, so that
+    // out() keeps the order in which the child wrote its lines.
+    ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                 bool merged = false);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -27,6 +30,9 @@ class ChildProcess {
 
     // After finish: the exit status, or 128 + the signal that ended the child.
     int status() const { return status_; }
+    // After finish: whether the child ended by exit, not by a signal.
+    bool exited() const { return exited_; }
+    pid_t pid() const { return pid_; }
     const std::string& out() const { return out_; }
     const std::string& err() const { return err_; }
 
@@ -40,6 +46,7 @@ class ChildProcess {
     int outfd_ = -1;
     int errfd_ = -1;
     int status_ = -1;
+    bool exited_ = false;
     std::string out_;
     std::string err_;
 };
