@@ -13,9 +13,6 @@
 
 namespace {
 
-const std::string started = "child processId=<pid>\n";
-const std::string exited0 = "wait result=WAIT_OBJECT_0\nexitCode=0/0\n";
-
 // The probe gets the monitor's environment, current directory and niceness,
 // and none of its descriptors beyond the standard three.
 TEST(PosixCycle, ProbeInheritsEnvironmentDirectoryAndPriorityButNoDescriptors) {

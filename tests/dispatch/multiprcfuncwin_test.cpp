@@ -13,9 +13,7 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
-const std::string started = "child processId=<pid>\n";
 const std::string notstarted = "CloseHandle(hThread)";
-const std::string exited0 = "wait result=WAIT_OBJECT_0\nexitCode=0/0\n";
 const std::string waitfailed = std::string("wait result=WAIT_FAILED") + fatalline;
 
 class Cycle : public ::testing::Test {

@@ -22,8 +22,6 @@ constexpr milliseconds deadline{3 * pause + echotimeout + 4000};
 // What the machine may add to it: starting and reaping a few processes.
 constexpr milliseconds slack{3000};
 
-const std::string started = "child processId=<pid>\n";
-const std::string exited0 = "wait result=WAIT_OBJECT_0\nexitCode=0/0\n";
 
 struct probefault {
     const char* name;

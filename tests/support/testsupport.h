@@ -29,6 +29,11 @@ inline cycleoutcome runcycle(const std::vector<std::string>& commandlines, int p
     return runcycle(commandlines, pause, static_cast<int>(commandlines.size()));
 }
 
+// The trace lines of a probe started, and of a probe that ended with exit code 0,
+// as runcycle() gives them.
+inline const std::string started = "child processId=<pid>\n";
+inline const std::string exited0 = "wait result=WAIT_OBJECT_0\nexitCode=0/0\n";
+
 // "Fatal Eror !!! Child process is not closed normally." as a line.
 inline constexpr char fatalline[] = "Fatal Eror !!! Child process is not closed normally.\n";
 
