@@ -8,8 +8,9 @@ namespace.
 
 Usage: inlab.py WITH_XVFB CASE QUORVEL ICON
 The case gets the lab's description in its environment (LAB_MONITOR,
-LAB_ECHO, ... as printed by `python3 -m quorveltest.lab up`). Needs root; exits 77 (skipped)
-without it. The lab is removed afterwards, whatever happened.
+LAB_ECHO, ... as printed by `python3 -m quorveltest.lab up`). Needs root;
+exits 77 (skipped) without it. The lab is removed afterwards, whatever
+happened.
 """
 import os
 import signal
