@@ -19,9 +19,10 @@ import statistics
 import subprocess
 import sys
 
+from quorveltest import Failure
+from quorveltest import lab as netlab
+
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "lab"))
-import netlab  # noqa: E402
 
 HOSTS = 32
 TIMEOUT = 1000
@@ -29,10 +30,6 @@ PAUSES = (20, 0)
 LOOPBACK = "127.0.0.1"
 # A hardware address that nothing in the lab holds.
 NOBODY = "02:00:00:00:ff:ff"
-
-
-class Failure(Exception):
-    pass
 
 
 class Report:

@@ -29,25 +29,17 @@ Runs inside the lab's monitor namespace, for example:
 import argparse
 import json
 import os
-import queue
-import shutil
-import subprocess
 import sys
-import tempfile
-import threading
 import time
 
-import pyatspi
+from quorveltest import Failure, wait_until
+from quorveltest.cycles import cycles
+from quorveltest.window import Quorvel, WorkDir, clickable
 
-START_TIMEOUT = 60  # seconds for the window to appear on the accessibility bus
 TIMER_CYCLE_TIMEOUT = 60  # the leftover timer tick comes 20 s after the start
 CYCLE_TIMEOUT = 30  # one cycle of 32 hosts lasts under 2 s at the defaults
 SETTLE = 0.3  # seconds after a cycle's last trace line for its window updates
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
-
-
-class Failure(Exception):
-    pass
 
 
 def hostlist(addresses):
@@ -80,128 +72,57 @@ def switches(pid):
         pid, "nonvoluntary_ctxt_switches")
 
 
-class Trace:
-    """quorvel's standard output, read line by line on a thread of its own so
-    that the pipe never fills."""
+def nth_cycle(quorvel, hosts, count, timeout):
+    """The count-th probe cycle in quorvel's trace, once its last status line
+    has come: doping prints it when the dispatcher has returned."""
+    def found():
+        complete, _ = cycles(quorvel.lines(), hosts)
+        return complete[count - 1] if len(complete) >= count else None
 
-    def __init__(self, stream):
-        self.lines = queue.Queue()
-        threading.Thread(target=self._read, args=(stream,), daemon=True).start()
-
-    def _read(self, stream):
-        for line in stream:
-            self.lines.put(line)
-        self.lines.put(None)
-
-    def cycle_end(self, hosts, timeout):
-        """Waits for the last host's status line, which doping prints when the
-        dispatcher has returned; returns how many hosts were alive."""
-        deadline = time.monotonic() + timeout
-        alive = 0
-        last = f"{hosts - 1}:"
-        while True:
-            try:
-                line = self.lines.get(timeout=max(0.0, deadline - time.monotonic()))
-            except queue.Empty:
-                raise Failure(f"no end of cycle within {timeout} s")
-            if line is None:
-                raise Failure("quorvel ended during a cycle")
-            fields = line.strip().split(":")
-            if len(fields) == 2 and fields[0].isdigit() and fields[1] in ("0", "1"):
-                alive += fields[1] == "1"
-                if line.startswith(last):
-                    return alive
+    return wait_until(found, timeout, f"the end of cycle {count}")
 
 
-def find_window(process):
-    deadline = time.monotonic() + START_TIMEOUT
-    while time.monotonic() < deadline:
-        if process.poll() is not None:
-            raise Failure(f"quorvel ended early with status {process.returncode}")
-        for app in pyatspi.Registry.getDesktop(0):
-            try:
-                if app is None or app.get_process_id() != process.pid:
-                    continue
-                for child in app:
-                    if child is not None and child.getRole() == pyatspi.ROLE_FRAME:
-                        return child
-            except Exception:  # an application that went away while we looked
-                continue
-        time.sleep(0.3)
-    raise Failure(f"no window of pid {process.pid} within {START_TIMEOUT} s")
+def click(quorvel, name):
+    if not quorvel.click(name):
+        raise Failure(f"{name} refused its click")
 
 
-def command_buttons(frame):
-    found = pyatspi.utils.findAllDescendants(
-        frame, lambda a: a is not None and a.getRole() == pyatspi.ROLE_PUSH_BUTTON)
-    buttons = {b.name: b for b in found}
-    for name in ("MANUAL", "UPDATE", "EXIT"):
-        if name not in buttons:
-            raise Failure(f"no {name} button")
-    return buttons
+def await_update(quorvel):
+    wait_until(lambda: clickable(quorvel.button("UPDATE")), CYCLE_TIMEOUT, "UPDATE clickable")
 
 
-def click(button):
-    if not button.queryAction().doAction(0):
-        raise Failure(f"{button.name} refused its click")
-
-
-def await_clickable(button, timeout=CYCLE_TIMEOUT):
-    deadline = time.monotonic() + timeout
-    while not button.getState().contains(pyatspi.STATE_SENSITIVE):
-        if time.monotonic() > deadline:
-            raise Failure(f"{button.name} not clickable within {timeout} s")
-        time.sleep(0.05)
-
-
-def one_run(quorvel, icon, addresses, cycles, idle):
-    work = tempfile.mkdtemp(prefix="quorvel-bench-")
-    process = None
-    try:
-        with open(os.path.join(work, "hostlist"), "w") as f:
-            f.write(hostlist(addresses))
-        shutil.copy(icon, os.path.join(work, "quorvel64.ico"))
-        env = dict(os.environ)
-        env.pop("NO_AT_BRIDGE", None)  # the bridge is what puts the window on the bus
-        process = subprocess.Popen([quorvel, "-t", "1000", "-c", "20"], cwd=work, env=env,
-                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        trace = Trace(process.stdout)
-        buttons = command_buttons(find_window(process))
-        click(buttons["MANUAL"])
-        trace.cycle_end(len(addresses), TIMER_CYCLE_TIMEOUT)  # the timer's last tick
+def one_run(program, icon, addresses, cycles_wanted, idle):
+    with WorkDir(hostlist(addresses), icon) as work, \
+            Quorvel(program, work, ["-t", "1000", "-c", "20"]) as quorvel:
+        quorvel.find_window()
+        click(quorvel, "MANUAL")
+        nth_cycle(quorvel, len(addresses), 1, TIMER_CYCLE_TIMEOUT)  # the timer's last tick
         time.sleep(SETTLE)
-        await_clickable(buttons["UPDATE"])
-        pid = process.pid
+        await_update(quorvel)
+        pid = quorvel.process.pid
         figures = {k: [] for k in ("hwm_kb", "rss_kb", "cycle_cpu_ms", "child_cpu_ms",
                                    "cycle_ms", "alive")}
-        for _ in range(cycles):
+        for k in range(cycles_wanted):
             cpu0, child0 = own_cpu_ns(pid), children_cpu_ms(pid)
             start = time.monotonic()
-            click(buttons["UPDATE"])
-            alive = trace.cycle_end(len(addresses), CYCLE_TIMEOUT)
-            took = time.monotonic() - start
+            click(quorvel, "UPDATE")
+            cycle = nth_cycle(quorvel, len(addresses), k + 2, CYCLE_TIMEOUT)
             time.sleep(SETTLE)
             figures["cycle_cpu_ms"].append((own_cpu_ns(pid) - cpu0) / 1e6)
             figures["child_cpu_ms"].append(children_cpu_ms(pid) - child0)
-            figures["cycle_ms"].append(took * 1000.0)
-            figures["alive"].append(alive)
+            figures["cycle_ms"].append((cycle.end - start) * 1000.0)
+            figures["alive"].append(sum(cycle.verdicts()))
             figures["hwm_kb"].append(status_kb(pid, "VmHWM"))
             figures["rss_kb"].append(status_kb(pid, "VmRSS"))
-            await_clickable(buttons["UPDATE"])
+            await_update(quorvel)
         time.sleep(1.0)  # whatever the last query set off has finished by now
         cpu0, switches0 = own_cpu_ns(pid), switches(pid)
         time.sleep(idle)
         figures["idle_cpu_ms"] = (own_cpu_ns(pid) - cpu0) / 1e6
         figures["idle_switches"] = switches(pid) - switches0
         figures["idle_s"] = idle
-        click(buttons["EXIT"])
-        process.wait(timeout=30)
+        quorvel.exit()
         return figures
-    finally:
-        if process is not None and process.poll() is None:
-            process.kill()
-            process.wait(timeout=10)
-        shutil.rmtree(work, ignore_errors=True)
 
 
 def main():

@@ -9,14 +9,11 @@ Needs root; exits 77 (skipped) without it. Only addresses inside the lab.
 
 import os
 import re
-import subprocess
 import sys
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "lab"))
-import netlab  # noqa: E402
+from quorveltest import skip
+from quorveltest import lab as netlab
 
-SKIPPED = 77
 LATE = "10.200.3.11"
 
 
@@ -30,8 +27,7 @@ def expected_trace(words):
 
 def main():
     if os.geteuid() != 0:
-        print("SKIPPED: the lab's namespaces need root")
-        return SKIPPED
+        return skip("the lab's namespaces need root")
     driver = sys.argv[1]
     with netlab.Lab(echo_hosts=2) as lab:
         lab.start_responder({LATE: "late:400"})

@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Runs one end-to-end case of quorvel on a test network built for the run
-(tests/lab/netlab.py): the case's program, quorvel and everything they talk
+(quorveltest.lab): the case's program, quorvel and everything they talk
 to (the virtual display, the session bus, the accessibility bus) all run
 inside the lab's monitor namespace. They must: X and D-Bus clients may reach
 their servers through abstract Unix sockets, and those belong to a network
@@ -8,21 +8,19 @@ namespace.
 
 Usage: inlab.py WITH_XVFB CASE QUORVEL ICON
 The case gets the lab's description in its environment (LAB_MONITOR,
-LAB_ECHO, ... as printed by `netlab.py up`). Needs root; exits 77 (skipped)
-without it. The lab is removed afterwards, whatever happened.
+LAB_ECHO, ... as printed by `python3 -m quorveltest.lab up`). Needs root;
+exits 77 (skipped) without it. The lab is removed afterwards, whatever
+happened.
 """
 import os
 import signal
 import subprocess
 import sys
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "lab"))
-import netlab  # noqa: E402
+import labhosts
+from quorveltest import skip
+from quorveltest import lab as netlab
 
-import labhosts  # noqa: E402
-
-SKIPPED = 77
 CASE_TIMEOUT = 150  # seconds; below ctest's, so that the lab is always removed
 
 
@@ -38,9 +36,7 @@ def main():
         return 2
     xvfb, case, quorvel, icon = sys.argv[1:]
     if not netlab.is_root():
-        print("SKIP: end-to-end tests build a network of namespaces, which needs root",
-              file=sys.stderr)
-        return SKIPPED
+        return skip("end-to-end tests build a network of namespaces, which needs root")
     # ctest ends a test that runs too long with SIGTERM first: leave through
     # the lab's clean-up then.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
@@ -49,7 +45,6 @@ def main():
         lab.start_responder(labhosts.RESPONDER)
         env = dict(os.environ)
         env.update(lab.describe())
-        env["PYTHONPATH"] = HERE
         argv = [xvfb, "dbus-run-session", "--", "/usr/bin/python3", case, quorvel, icon]
         process = lab.popen(argv, env=env, start_new_session=True)
         try:

@@ -3,11 +3,10 @@ hosts of labhosts.py must print and show, and the frame of a case's program.
 """
 import os
 import sys
-import time
-import traceback
 
-from cycletrace import cycles
-from quorvelwindow import MANUAL, Failure, TitleWatch, clickable_commands, wait_until
+from quorveltest import QUIT_TRACE, Failure, outcome, wait_until
+from quorveltest.cycles import cycles
+from quorveltest.window import MANUAL, TitleWatch, clickable_commands
 
 HOSTS = ["late", "echo1", "echo2", "silent", "unreac.", "toolat."]
 ALIVE = {"late": True, "echo1": True, "echo2": True, "silent": False, "unreac.": False,
@@ -61,9 +60,6 @@ exitCode=0/0
 5:0"""
 UPDATE_CYCLE = HOST_TABLE + PROBES
 TICK_CYCLE = PROBES
-
-QUIT_TRACE = ["[parent process: delete_event] got a delete event from FrameWork.",
-              "[parent process: delete_event] so I'll call a main_quit."]
 
 CYCLE_TIMEOUT = 30  # seconds for a cycle to show up complete in the trace
 
@@ -127,7 +123,7 @@ def finish(quorvel, updates, ticks):
     if status != 0:
         raise Failure(f"exit status {status}")
     found, rest = cycles(quorvel.lines(), HOSTNUM)
-    if [text for _, text in rest] != QUIT_TRACE:
+    if [text for _, text in rest] != QUIT_TRACE.splitlines():
         raise Failure(f"after the last cycle the trace holds {[t for _, t in rest]}")
     count = len([c for c in found if c.by_update])
     if count != updates:
@@ -177,18 +173,8 @@ def check_ticks(found, quorvel, allowed):
 
 def run(case, summary):
     """The frame of a case's program: argv is QUORVEL ICON; the lab's
-    description comes in the environment (tests/lab/netlab.py)."""
+    description comes in the environment (quorveltest.lab)."""
     if len(sys.argv) != 3:
         print(f"usage: {os.path.basename(sys.argv[0])} QUORVEL ICON", file=sys.stderr)
         return 2
-    started = time.monotonic()
-    try:
-        case(sys.argv[1], sys.argv[2])
-    except Failure as failure:
-        print(f"FAIL: {failure}", file=sys.stderr)
-        return 1
-    except Exception:
-        traceback.print_exc()
-        return 1
-    print(f"PASS ({time.monotonic() - started:.0f} s): {summary}")
-    return 0
+    return outcome(lambda: case(sys.argv[1], sys.argv[2]), summary)

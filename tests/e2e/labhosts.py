@@ -1,5 +1,5 @@
 """The hosts quorvel's end-to-end cases watch on the test network
-(tests/lab/netlab.py), in host-list order:
+(quorveltest.lab), in host-list order:
 
   late     10.200.3.11   our responder answers after 700 ms, within the
                          1500 ms time-out; first in the list, so its late

@@ -19,7 +19,8 @@ import sys
 
 import labcase as lc
 from labhosts import HOSTLIST
-from quorvelwindow import Failure, Quorvel, WorkDir, wait_until
+from quorveltest import Failure, wait_until
+from quorveltest.window import Quorvel, WorkDir
 
 ECHO2 = "10.200.1.3"
 TIP_FIRST_LINES = {"echo2": "10.200.1.3  02:00:00:01:00:03",

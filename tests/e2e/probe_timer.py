@@ -22,7 +22,8 @@ import time
 
 import labcase as lc
 from labhosts import HOSTLIST
-from quorvelwindow import AUTOMATIC, MANUAL, Failure, Quorvel, TitleWatch, WorkDir
+from quorveltest import Failure
+from quorveltest.window import AUTOMATIC, MANUAL, Quorvel, TitleWatch, WorkDir
 
 TICK = 20
 SETTLE = 5  # seconds after a tick in which a second cycle would have shown

@@ -13,7 +13,8 @@ import sys
 
 import labcase as lc
 from labhosts import HOSTLIST
-from quorvelwindow import AUTOMATIC, COMMANDS, MANUAL, Failure, Quorvel, WorkDir
+from quorveltest import Failure
+from quorveltest.window import AUTOMATIC, COMMANDS, MANUAL, Quorvel, WorkDir
 
 
 def case(program, icon):

@@ -11,54 +11,22 @@ same addresses with the same outcome, and the wake-ups printed nothing.
 Run by inlab.py inside the lab's monitor namespace, on a display and a
 session bus of its own; LAB_ECHO names the echo namespace.
 """
-import json
 import os
-import subprocess
 import sys
-import threading
 import time
 
 import labcase as lc
 from labhosts import HOSTLIST
-from quorvelwindow import Failure, Quorvel, WorkDir, wait_until
+from quorveltest import Failure, wait_until
+from quorveltest.lab import Receiver
+from quorveltest.window import Quorvel, WorkDir
 
-HERE = os.path.dirname(os.path.abspath(__file__))
 SILENT_MAC = bytes.fromhex("025a00c0ffee")  # the host list's "silent"
 MAGIC_PACKET = b"\xff" * 6 + SILENT_MAC * 16
 SENDER = "10.200.1.1"  # the monitor's address on the echo network
 BROADCAST = "10.200.1.255"
 QUIET = 2.0  # seconds to wait for a datagram that must not come
 ARRIVAL_TIMEOUT = 10
-
-
-class Receiver:
-    """wolreceiver.py in the echo namespace, and what it has received."""
-
-    def __init__(self, namespace):
-        self.process = subprocess.Popen(
-            ["ip", "netns", "exec", namespace, "/usr/bin/python3",
-             os.path.join(HERE, "wolreceiver.py"), "--lifetime", "140"],
-            stdout=subprocess.PIPE, text=True)
-        if self.process.stdout.readline().strip() != "ready":
-            self.process.kill()
-            raise Failure("the receiver on port 9 did not start")
-        self._datagrams = []
-        self._thread = threading.Thread(target=self._read, daemon=True)
-        self._thread.start()
-
-    def _read(self):
-        for line in self.process.stdout:
-            self._datagrams.append(json.loads(line))
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.process.kill()
-        self.process.wait(timeout=10)
-
-    def datagrams(self):
-        return list(self._datagrams)
 
 
 def check_magic_packet(datagram):
@@ -90,7 +58,7 @@ def clicks(quorvel, receiver, name, count, arriving):
 
 
 def case(program, icon):
-    with Receiver(os.environ["LAB_ECHO"]) as receiver, WorkDir(HOSTLIST, icon) as work, \
+    with Receiver(os.environ["LAB_ECHO"], lifetime=140) as receiver, WorkDir(HOSTLIST, icon) as work, \
             Quorvel(program, work, lc.ARGS) as quorvel:
         quorvel.find_window()
         lc.enter_manual(quorvel)

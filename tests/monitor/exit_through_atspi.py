@@ -12,9 +12,8 @@ Run it on a display and a session bus of its own, for example:
 import os
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from quorvelwindow import AUTOMATIC, COMMANDS, Failure, Quorvel, WorkDir  # noqa: E402
-from quorvelwindow import clickable_commands  # noqa: E402
+from quorveltest import QUIT_TRACE, Failure, outcome
+from quorveltest.window import AUTOMATIC, COMMANDS, Quorvel, WorkDir, clickable_commands
 
 HOSTLIST = """\
 pc0 127.0.0.1 02:00:00:00:00:01
@@ -30,10 +29,6 @@ fileserver\t127.0.0.9\t02:00:00:00:00:09 # attic
 pc9 127.0.0.10 02:00:00:00:00:0a
 """
 HOST_NAMES = ["pc0", "pc1", "R&D", "pc4", "pc5", "pc6", "pc7", "filese.", "pc9"]
-EXPECTED_TRACE = (
-    "[parent process: delete_event] got a delete event from FrameWork.\n"
-    "[parent process: delete_event] so I'll call a main_quit.\n"
-)
 
 
 def check_buttons(quorvel):
@@ -61,8 +56,8 @@ def run(program, icon):
             raise Failure(f"quorvel runs at nice {nice}, expected the idle priority 19")
         check_buttons(quorvel)
         status = quorvel.exit()
-        if quorvel.trace() != EXPECTED_TRACE:
-            raise Failure(f"trace was {quorvel.trace()!r}, expected {EXPECTED_TRACE!r}; "
+        if quorvel.trace() != QUIT_TRACE:
+            raise Failure(f"trace was {quorvel.trace()!r}, expected {QUIT_TRACE!r}; "
                           f"stderr: {quorvel.errors()!r}")
         if status != 0:
             raise Failure(f"exit status {status}; stderr: {quorvel.errors()!r}")
@@ -72,14 +67,9 @@ def main():
     if len(sys.argv) != 3:
         print("usage: exit_through_atspi.py QUORVEL ICON", file=sys.stderr)
         return 2
-    try:
-        run(sys.argv[1], sys.argv[2])
-    except Failure as failure:
-        print(f"FAIL: {failure}", file=sys.stderr)
-        return 1
-    print("PASS: buttons found by name and state, idle priority, "
-          "EXIT ends quorvel with its trace and status 0")
-    return 0
+    return outcome(lambda: run(sys.argv[1], sys.argv[2]),
+                   "buttons found by name and state, idle priority, "
+                   "EXIT ends quorvel with its trace and status 0")
 
 
 if __name__ == "__main__":

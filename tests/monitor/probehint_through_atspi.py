@@ -17,8 +17,8 @@ import shutil
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from quorvelwindow import Failure, Quorvel, wait_until  # noqa: E402
+from quorveltest import QUIT_TRACE, Failure, outcome, wait_until
+from quorveltest.window import Quorvel
 
 CYCLE_TIMEOUT = 60  # seconds for one cycle of two probes that end at once
 
@@ -37,10 +37,6 @@ CYCLE_TRACE = (
     "wait result=WAIT_OBJECT_0\nexitCode=5/5\n"
     "0:0\n"
     "1:0\n"
-)
-EXIT_TRACE = (
-    "[parent process: delete_event] got a delete event from FrameWork.\n"
-    "[parent process: delete_event] so I'll call a main_quit.\n"
 )
 
 
@@ -86,7 +82,7 @@ def run(quorvel, icon):
             status = process.exit()
             out, err = process.trace(), process.errors()
         trace = re.sub(r"child processId=[0-9]+\n", "child processId=<pid>\n", out)
-        expected = CYCLE_TRACE * 2 + EXIT_TRACE
+        expected = CYCLE_TRACE * 2 + QUIT_TRACE
         if trace != expected:
             raise Failure(f"trace was {trace!r}, expected {expected!r}")
         if err.count(HINT_MARK) != 1:
@@ -105,13 +101,8 @@ def main():
     if len(sys.argv) != 3:
         print("usage: probehint_through_atspi.py QUORVEL ICON", file=sys.stderr)
         return 2
-    try:
-        run(sys.argv[1], sys.argv[2])
-    except Failure as failure:
-        print(f"FAIL: {failure}", file=sys.stderr)
-        return 1
-    print("PASS: two cycles of probes without an ICMP socket: the trace unchanged, one hint on stderr")
-    return 0
+    return outcome(lambda: run(sys.argv[1], sys.argv[2]), "two cycles of probes without an "
+                   "ICMP socket: the trace unchanged, one hint on stderr")
 
 
 if __name__ == "__main__":

@@ -27,7 +27,8 @@ import sys
 import tempfile
 import time
 
-SKIPPED = 77
+from quorveltest import Failure, Results, skip
+
 PACKAGE = "quorvel"
 # Left while the package is installed, so that a run that was killed before
 # it could remove the package cleans up after it the next time.
@@ -43,24 +44,6 @@ TICK_TRACE = ("child processId=<pid>\n" * 3 + "PipeServer: alive\n" * 3
               + "wait result=WAIT_OBJECT_0\nexitCode=0/0\n" * 3 + "0:1\n1:1\n2:1\n")
 FIRST_TICK_LIMIT = 90  # seconds from start; the first tick comes after 20
 NOBODY = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"]
-
-
-class Failure(Exception):
-    pass
-
-
-class Results:
-    def __init__(self):
-        self.passed = 0
-        self.failed = 0
-
-    def check(self, label, ok, detail=""):
-        print(("ok   " if ok else "FAIL ") + label + ("" if ok else f"  <- {detail}"), flush=True)
-        if ok:
-            self.passed += 1
-        else:
-            self.failed += 1
-        return ok
 
 
 def run(argv, limit, **kwargs):
@@ -244,10 +227,9 @@ def main():
     lock = open(LOCK, "w")
     fcntl.flock(lock, fcntl.LOCK_EX)  # one package test on this machine at a time
 
-    skip = reason_to_skip()
-    if skip is not None:
-        print(f"SKIPPED: {skip}")
-        return SKIPPED
+    reason = reason_to_skip()
+    if reason is not None:
+        return skip(reason)
     results = Results()
     os.makedirs(args.work, exist_ok=True)
     work = tempfile.mkdtemp(prefix="package-test-", dir=args.work)
@@ -266,8 +248,7 @@ def main():
             left = [p for p in INSTALLED_PATHS if os.path.lexists(p)]
             results.check("nothing of it is left", not left, left)
         shutil.rmtree(work, ignore_errors=True)
-    print(f"{results.passed} passed, {results.failed} failed")
-    return 0 if results.failed == 0 else 1
+    return results.exit_code()
 
 
 if __name__ == "__main__":

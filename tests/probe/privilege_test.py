@@ -3,9 +3,9 @@
 unprivileged user: what the kernel's secure execution lets it load, what it
 still holds while it waits for an answer, and where it may send.
 
-Every probe runs as that user (tests/lab/otheruser.py), inside the monitor
-namespace of a lab built for this run (tests/lab/netlab.py), as the child of
-tests/lab/probeparent.py, and inside a private mount namespace whose tmpfs
+Every probe runs as that user (quorveltest.otheruser), inside the monitor
+namespace of a lab built for this run (quorveltest.lab), as the child of
+its probeparent.py, and inside a private mount namespace whose tmpfs
 holds the echo library at the path fixed at install time (or holds it badly,
 or not at all), so the real system's files are never touched. The real
 library also lies beside the capable copy of zendrik, in a directory of
@@ -32,13 +32,9 @@ import sys
 import tempfile
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "lab"))
-import netlab  # noqa: E402
-import otheruser  # noqa: E402
+from quorveltest import Results, otheruser, skip
+from quorveltest import lab as netlab
 
-SKIPPED = 77
-PROBE_PARENT = os.path.join(HERE, "..", "lab", "probeparent.py")
 TIMEOUT = 1500
 # Directories that hold the system's own libraries: never hidden under a
 # tmpfs, even in a private mount namespace, or nothing could run there.
@@ -96,14 +92,11 @@ def probes_command(lab, args, setting, request):
     return ["unshare", "--mount", "--propagation", "private", "sh", "-c", INSTALL, "sh",
             mountpoint, os.path.dirname(args.installed), setting.dirmode,
             setting.library or "", setting.placing, setting.owner, setting.mode,
-            *lab.command([sys.executable, PROBE_PARENT, json.dumps(request)])]
+            *lab.command([sys.executable, netlab.PROBE_PARENT, request])]
 
 
-def request_for(zendrik, wrapper, probes, limit=20):
-    return {"zendrik": zendrik, "wrapper": list(wrapper), "limit": limit,
-            "probes": [{"index": index, "args": ["-i", str(index), "-h", host, "-t",
-                                                 str(timeout)]}
-                       for index, host, timeout in probes]}
+def request_for(zendrik, wrapper, probes):
+    return netlab.probe_request(zendrik, wrapper, probes, limit=20)
 
 
 def run_probe(lab, args, setting, zendrik, wrapper, host, timeout=TIMEOUT):
@@ -115,31 +108,9 @@ def run_probe(lab, args, setting, zendrik, wrapper, host, timeout=TIMEOUT):
     return json.loads(done.stdout)[0]
 
 
-class Results:
-    def __init__(self):
-        self.passed = 0
-        self.failed = 0
-
-    def record(self, label, problems, seen):
-        status = "ok  " if not problems else "FAIL"
-        print(f"{status} {label}: {seen}" + ("" if not problems else "  <- " + "; ".join(problems)),
-              flush=True)
-        if problems:
-            self.failed += 1
-        else:
-            self.passed += 1
-
-    def check(self, label, result, exitcode, word, extra=()):
-        problems = list(extra)
-        if not result["ended"]:
-            problems.append("still running at the limit")
-        if result["exit"] != exitcode:
-            problems.append(f"exit {result['exit']}, expected {exitcode}")
-        if result["bytes"] != word:
-            problems.append(f"pipe got {result['bytes']!r}, expected {word!r}")
-        if word and not result["peer_is_probe"]:
-            problems.append("verdict not from the probe itself")
-        self.record(label, problems, f"exit {result['exit']}, pipe {result['bytes']!r}")
+def check(results, label, result, exitcode, word, extra=()):
+    results.record(label, list(extra) + netlab.probe_problems(result, exitcode, word),
+                   f"exit {result['exit']}, pipe {result['bytes']!r}")
 
 
 def loading_cases(lab, args, granted, attacked, stranger, marker, results):
@@ -167,7 +138,7 @@ def loading_cases(lab, args, granted, attacked, stranger, marker, results):
             os.unlink(marker)
         result = run_probe(lab, args, setting, zendrik, wrapper, host)
         extra = ["the attacker's library ran"] if os.path.exists(marker) else []
-        results.check(f"[loading] {name} ({host})", result, exitcode, word, extra)
+        check(results, f"[loading] {name} ({host})", result, exitcode, word, extra)
 
 
 def probe_processes(uid):
@@ -229,7 +200,7 @@ def holding_cases(lab, args, granted, stranger, results):
         results.record(f"[holding] {key} of a waiting probe",
                        [] if seen == expected else [f"expected {expected}"], seen)
     [result] = json.loads(out)
-    results.check("[holding] that probe's verdict", result, 0, "dead")
+    check(results, "[holding] that probe's verdict", result, 0, "dead")
 
 
 def echo_requests_received(lab):
@@ -254,7 +225,7 @@ def broadcast_cases(lab, args, granted, stranger, results):
         result = run_probe(lab, args, Setting(args.library), granted, stranger.wrap([]), host)
         arrived = echo_requests_received(lab) - before
         extra = [f"{arrived} echo request(s) reached the LAN"] if arrived else []
-        results.check(f"[broadcast] {name} ({host})", result, 0, "dead", extra)
+        check(results, f"[broadcast] {name} ({host})", result, 0, "dead", extra)
 
 
 def granted_copy(zendrik, library, directory):
@@ -294,17 +265,14 @@ def main():
                         help="the echo library's path fixed at install time")
     args = parser.parse_args()
     if not netlab.is_root():
-        print("SKIPPED: needs root for users, capabilities and namespaces")
-        return SKIPPED
+        return skip("needs root for users, capabilities and namespaces")
     for tool, package in [("setcap", "libcap2-bin"), ("setpriv", "util-linux"),
                           ("unshare", "util-linux"), ("useradd", "passwd")]:
         if shutil.which(tool) is None:
-            print(f"SKIPPED: {tool} ({package}) is missing")
-            return SKIPPED
+            return skip(f"{tool} ({package}) is missing")
     if installation(args.installed) is None:
-        print(f"SKIPPED: {args.installed} cannot be stood in for without hiding the "
-              "system's libraries")
-        return SKIPPED
+        return skip(f"{args.installed} cannot be stood in for without hiding the "
+                    "system's libraries")
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     results = Results()
     with tempfile.TemporaryDirectory(prefix="zendrik-granted-") as rootdir, \
@@ -321,8 +289,7 @@ def main():
         loading_cases(lab, args, granted, attacked, stranger, marker, results)
         holding_cases(lab, args, granted, stranger, results)
         broadcast_cases(lab, args, granted, stranger, results)
-    print(f"{results.passed} passed, {results.failed} failed")
-    return 0 if results.failed == 0 else 1
+    return results.exit_code()
 
 
 if __name__ == "__main__":

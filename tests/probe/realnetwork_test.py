@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 """zendrik with the real echo library on a real network: a lab of network
-namespaces built for this run (tests/lab/netlab.py) with a host whose kernel
+namespaces built for this run (quorveltest.lab) with a host whose kernel
 answers, unassigned addresses, an unreachable route and our own ICMP
 responder. Every probe runs inside the lab's monitor namespace as the child
-of tests/lab/probeparent.py, which holds its result pipe, so the verdict
+of quorveltest's probeparent.py, which holds its result pipe, so the verdict
 word itself is checked, together with the exit code and the silence of the
 probe. Each case runs with a raw ICMP socket (root, datagram sockets refused
 by ping_group_range "1 0") and with a datagram ICMP socket (user nobody,
@@ -24,12 +24,9 @@ import subprocess
 import sys
 import tempfile
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "lab"))
-import netlab  # noqa: E402
+from quorveltest import Results, skip
+from quorveltest import lab as netlab
 
-SKIPPED = 77
-PROBE_PARENT = os.path.join(HERE, "..", "lab", "probeparent.py")
 NOBODY = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"]
 TIMEOUT = 1500
 
@@ -110,54 +107,28 @@ def cases(lab):
 
 
 def run_probes(lab, zendrik, probes, wrapper=(), limit=30):
-    request = {"zendrik": zendrik, "wrapper": list(wrapper), "limit": limit,
-               "probes": [{"index": index, "args": ["-i", str(index), "-h", host, "-t",
-                                                    str(timeout)]}
-                          for index, host, timeout in probes]}
-    done = lab.run([sys.executable, PROBE_PARENT, json.dumps(request)], capture_output=True,
-                   text=True, timeout=limit + 30)
+    done = lab.run([sys.executable, netlab.PROBE_PARENT,
+                    netlab.probe_request(zendrik, wrapper, probes, limit)],
+                   capture_output=True, text=True, timeout=limit + 30)
     if done.returncode != 0:
         raise RuntimeError(f"probe parent failed: {done.stderr}")
     return json.loads(done.stdout)
 
 
-class Results:
-    def __init__(self):
-        self.passed = 0
-        self.failed = 0
+def check(results, label, result, exitcode, word):
+    """A probe must also connect only to report, and print nothing."""
+    problems = netlab.probe_problems(result, exitcode, word)
+    if result["connected"] and not word:
+        problems.append("connected although it must not report")
+    if result["printed"]:
+        problems.append(f"printed {result['printed']!r}")
+    results.record(label, problems, f"exit {result['exit']}, pipe {result['bytes']!r}")
 
-    def check(self, label, result, exitcode, word):
-        problems = []
-        if not result["ended"]:
-            problems.append("still running at the limit")
-        if result["exit"] != exitcode:
-            problems.append(f"exit {result['exit']}, expected {exitcode}")
-        if result["bytes"] != word:
-            problems.append(f"pipe got {result['bytes']!r}, expected {word!r}")
-        if result["connected"] != bool(word) or (word and not result["peer_is_probe"]):
-            problems.append("pipe connection not from the probe itself" if word
-                            else "connected although it must not report")
-        if result["printed"]:
-            problems.append(f"printed {result['printed']!r}")
-        status = "ok  " if not problems else "FAIL"
-        print(f"{status} {label}: exit {result['exit']}, pipe {result['bytes']!r}"
-              + ("" if not problems else "  <- " + "; ".join(problems)), flush=True)
-        self._count(problems)
 
-    def compare(self, label, line, expected):
-        """expected: the one right line, or a tuple of lines that are each right."""
-        choices = expected if isinstance(expected, tuple) else (expected,)
-        problems = [] if line in choices else [f"expected {expected!r}"]
-        status = "ok  " if not problems else "FAIL"
-        print(f"{status} {label}: {line}" + ("" if not problems else "  <- " + problems[0]),
-              flush=True)
-        self._count(problems)
-
-    def _count(self, problems):
-        if problems:
-            self.failed += 1
-        else:
-            self.passed += 1
+def compare(results, label, line, expected):
+    """expected: the one right line, or a tuple of lines that are each right."""
+    choices = expected if isinstance(expected, tuple) else (expected,)
+    results.record(label, [] if line in choices else [f"expected {expected!r}"], line)
 
 
 def nobody_copy(directory, *programs):
@@ -185,19 +156,19 @@ def run_records(lab, tool, hosts, wrapper=(), timeout=TIMEOUT):
 def record_cases(lab, tool, wrapper, mode, results):
     for host, expected in RECORDS.items():
         [line] = run_records(lab, tool, [host], wrapper)
-        results.compare(f"[{mode}] reply record for {host}", line, expected)
+        compare(results, f"[{mode}] reply record for {host}", line, expected)
 
 
 def thirty_two_records(lab, tool, results):
     hosts = [list(RECORDS)[k % len(RECORDS)] for k in range(32)]
     for k, (host, line) in enumerate(zip(hosts, run_records(lab, tool, hosts))):
-        results.compare(f"[32 at once] reply record {k} for {host}", line, RECORDS[host])
+        compare(results, f"[32 at once] reply record {k} for {host}", line, RECORDS[host])
 
 
 def single_cases(lab, zendrik, wrapper, mode, results):
     for name, host, timeout, exitcode, word in cases(lab):
         [result] = run_probes(lab, zendrik, [(3, host, timeout)], wrapper)
-        results.check(f"[{mode}] {name} ({host}, -t {timeout})", result, exitcode, word)
+        check(results, f"[{mode}] {name} ({host}, -t {timeout})", result, exitcode, word)
 
 
 def thirty_two_at_once(lab, zendrik, results):
@@ -212,13 +183,13 @@ def thirty_two_at_once(lab, zendrik, results):
     probes = [(index, host, 2000) for index, (host, _) in enumerate(kinds)]
     outcome = run_probes(lab, zendrik, probes)
     for (index, host, _), (_, word), result in zip(probes, kinds, outcome):
-        results.check(f"[32 at once] probe {index} ({host})", result, 0, word)
+        check(results, f"[32 at once] probe {index} ({host})", result, 0, word)
 
 
 def no_socket_at_all(lab, zendrik, results):
     lab.set_ping_group("1 0")
     [result] = run_probes(lab, zendrik, [(4, lab.echo_addresses[0], TIMEOUT)], NOBODY)
-    results.check("[nobody, no ping group] echo handle cannot be opened", result, 5, "")
+    check(results, "[nobody, no ping group] echo handle cannot be opened", result, 5, "")
 
 
 def main():
@@ -227,11 +198,9 @@ def main():
     parser.add_argument("--echorecord", required=True)
     args = parser.parse_args()
     if not netlab.is_root():
-        print("SKIPPED: the real-network tests need root to build network namespaces")
-        return SKIPPED
+        return skip("the real-network tests need root to build network namespaces")
     if shutil.which("setpriv") is None:
-        print("SKIPPED: setpriv (util-linux) is missing")
-        return SKIPPED
+        return skip("setpriv (util-linux) is missing")
     # ctest ends a test that runs too long with SIGTERM: take the lab down first.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     results = Results()
@@ -253,8 +222,7 @@ def main():
         thirty_two_records(lab, args.echorecord, results)
         thirty_two_at_once(lab, args.zendrik, results)
         no_socket_at_all(lab, zendrik_copy, results)
-    print(f"{results.passed} passed, {results.failed} failed")
-    return 0 if results.failed == 0 else 1
+    return results.exit_code()
 
 
 if __name__ == "__main__":

@@ -1,9 +1,11 @@
 #!/usr/bin/python3
 """The real quorvel started on host lists and icons that are not what they
-should be: random bytes, NUL bytes inside lines, 10 MB, a line of 200,000
-characters, a directory, a FIFO, a link to /dev/zero, a file without read
-permission, a file rewritten while it is read; an icon of garbage bytes, an
-empty one, a directory.
+should be: random bytes, NUL bytes inside lines, 10 MB, a directory, a FIFO,
+a link to /dev/zero, a file without read permission, a file rewritten while
+it is read; an icon of garbage bytes, an empty one, a directory. What the
+reader makes of each host list byte for byte is tested in C++
+(tests/monitor/hostlist_test.cpp, tests/reliability/hostlist_fault_test.cpp);
+here the window must show exactly those rows.
 
 For each case quorvel starts in a fresh directory, on a virtual display and
 a session bus of the case's own; its window must appear on the accessibility
@@ -14,6 +16,7 @@ answered and obeyed.
 
   badinput_test.py QUORVEL ICON HOSTLISTDUMP [CASE...]
 
+ctest runs each case as a test of its own (reliability_bad_input_<case>).
 Each case runs this script again (--observe) under scripts/with-xvfb and
 dbus-run-session, which starts quorvel and reports the buttons it found. The
 file without read permission is read by the user nobody when the test runs
@@ -23,28 +26,17 @@ import json
 import os
 import random
 import shutil
-import stat
 import subprocess
 import sys
 import tempfile
 import threading
 import time
 
-import pyatspi
+import quorveltest
+from quorveltest import QUIT_TRACE, Failure, Results
+from quorveltest.window import COMMANDS, EXIT_TIMEOUT, START_TIMEOUT, find_frame, push_buttons
 
-E2E = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e")
-sys.path.insert(0, E2E)
-from quorvelwindow import Failure, find_frame as find_window  # noqa: E402
-
-START_TIMEOUT = 60  # seconds for the window to appear on the accessibility bus
-EXIT_TIMEOUT = 30
 NOBODY = 65534
-COMMANDS = ["AUTOSTART", "MANUAL", "UPDATE", "CLEAR", "EXIT"]
-EXPECTED_TRACE = (
-    "[parent process: delete_event] got a delete event from FrameWork.\n"
-    "[parent process: delete_event] so I'll call a main_quit.\n"
-)
-
 
 
 def host(name, n):
@@ -60,78 +52,58 @@ def write(path, data, mode=0o644):
 
 
 # -- the cases: each prepares a directory and says which buttons it expects --
+# The directory holds the icon already, except in the cases of bad icons.
 # A case returns a list of (name, tooltip), "dump" when the reader's own
 # table (hostlistdump) is the expectation, or a callable that judges the
 # buttons shown.
 
-def case_random_bytes(work, icon):
+def case_random_bytes(work):
     first, pc0 = host("pc0", 1)
     last, pc9 = host("pc9", 9)
     noise = random.Random(6).randbytes(65536)
     write(os.path.join(work, "hostlist"), first.encode() + noise + b"\n" + last.encode())
-    shutil.copy(icon, os.path.join(work, "quorvel64.ico"))
     return "dump", [pc0, pc9]
 
 
-def case_nul_bytes(work, icon):
+def case_nul_bytes(work):
     a, pc0 = host("pc0", 1)
     b, _ = host("pc\0" + "1", 2)
     c = "pc2 127.0.0.3\0 02:00:00:00:00:03\n"
     d, pc3 = host("pc3", 4)
     d = d.replace("\n", "\0 and a remark\n")
     write(os.path.join(work, "hostlist"), a + b + c + d)
-    shutil.copy(icon, os.path.join(work, "quorvel64.ico"))
     return [pc0, pc3]
 
 
-def case_ten_megabytes(work, icon):
+def case_ten_megabytes(work):
     last, pc7 = host("last", 7)
     junk = ("junk 127.0.1 02:00:00:00:00:00 " + "x" * 67 + "\n") * 100_000
     write(os.path.join(work, "hostlist"), junk + last)
-    shutil.copy(icon, os.path.join(work, "quorvel64.ico"))
     return [pc7]
 
 
-def case_long_line(work, icon):
-    first, pc0 = host("pc0", 1)
-    after, pc1 = host("pc1", 2)
-    # Read in pieces of 999 characters: 200 pieces of x, then a piece that is
-    # a host line of its own, padded to make the line 200,000 characters.
-    hidden, pc9 = host("pc9", 9)
-    tail = " " + hidden.rstrip("\n") + " # "
-    line = "x" * (999 * 200) + tail + "y" * (200 - len(tail))
-    assert len(line) == 200_000
-    write(os.path.join(work, "hostlist"), first + line + "\n" + after)
-    shutil.copy(icon, os.path.join(work, "quorvel64.ico"))
-    return [pc0, pc9, pc1]
-
-
-def case_directory(work, icon):
+def case_directory(work):
     os.mkdir(os.path.join(work, "hostlist"))
-    shutil.copy(icon, os.path.join(work, "quorvel64.ico"))
     return []
 
 
-def case_fifo(work, icon):
+def case_fifo(work):
     os.mkfifo(os.path.join(work, "hostlist"))  # no writer ever comes
-    shutil.copy(icon, os.path.join(work, "quorvel64.ico"))
     return []
 
 
-def case_dev_zero(work, icon):
+def case_dev_zero(work):
     os.symlink("/dev/zero", os.path.join(work, "hostlist"))
-    shutil.copy(icon, os.path.join(work, "quorvel64.ico"))
     return []
 
 
-def case_no_read_permission(work, icon):
+def case_no_read_permission(work):
     line, _ = host("secret", 1)
     write(os.path.join(work, "hostlist"), line, 0o600 if os.geteuid() == 0 else 0o000)
-    shutil.copy(icon, os.path.join(work, "quorvel64.ico"))
     return []
 
 
-def case_rewritten_while_read(work, icon):
+def case_rewritten_while_read(work):
     versions = []
     shown = set()
     for prefix, net, count in (("a", 1, 10), ("b", 2, 5)):
@@ -141,7 +113,6 @@ def case_rewritten_while_read(work, icon):
             text += f"{prefix}{k} 127.0.{net}.{n} 02:00:00:00:{net:02x}:{n:02x}\n"
             shown.add(f"{prefix}{k}")
         versions.append(text.encode())
-    shutil.copy(icon, os.path.join(work, "quorvel64.ico"))
     path = os.path.join(work, "hostlist")
     write(path, versions[0])
     stop = threading.Event()
@@ -178,7 +149,7 @@ def case_rewritten_while_read(work, icon):
 
 
 def bad_icon(make):
-    def case(work, icon):
+    def case(work):
         a, pc0 = host("pc0", 1)
         b, pc1 = host("pc1", 2)
         write(os.path.join(work, "hostlist"), a + b)
@@ -187,34 +158,30 @@ def bad_icon(make):
     return case
 
 
+# The names are those of the ctest tests too (tests/reliability/CMakeLists.txt).
 CASES = {
-    "random-bytes": case_random_bytes,
-    "nul-bytes": case_nul_bytes,
-    "ten-megabytes": case_ten_megabytes,
-    "line-of-200000": case_long_line,
-    "hostlist-directory": case_directory,
-    "hostlist-fifo": case_fifo,
-    "hostlist-dev-zero": case_dev_zero,
-    "no-read-permission": case_no_read_permission,
-    "rewritten-while-read": case_rewritten_while_read,
-    "icon-garbage": bad_icon(lambda p: write(p, random.Random(7).randbytes(4096))),
-    "icon-empty": bad_icon(lambda p: write(p, b"")),
-    "icon-directory": bad_icon(os.mkdir),
+    "random_bytes": case_random_bytes,
+    "nul_bytes": case_nul_bytes,
+    "ten_megabytes": case_ten_megabytes,
+    "hostlist_directory": case_directory,
+    "hostlist_fifo": case_fifo,
+    "hostlist_dev_zero": case_dev_zero,
+    "no_read_permission": case_no_read_permission,
+    "rewritten_while_read": case_rewritten_while_read,
+    "icon_garbage": bad_icon(lambda p: write(p, random.Random(7).randbytes(4096))),
+    "icon_empty": bad_icon(lambda p: write(p, b"")),
+    "icon_directory": bad_icon(os.mkdir),
 }
-ICON_CASES = {"icon-garbage", "icon-empty", "icon-directory"}
+ICON_CASES = {"icon_garbage", "icon_empty", "icon_directory"}
 
 
 # -- driving quorvel -----------------------------------------------------
 
-
-
 def buttons_of(frame):
     """(name, the tooltip's first line, accessible) of each button; a host
     button's second line must say that no cycle has run yet."""
-    found = pyatspi.utils.findAllDescendants(
-        frame, lambda a: a is not None and a.getRole() == pyatspi.ROLE_PUSH_BUTTON)
     buttons = []
-    for b in found:
+    for b in push_buttons(frame):
         first, _, second = b.description.partition("\n")
         if first and second != "not probed yet":
             raise Failure(f"the tooltip of {b.name!r} is {b.description!r}")
@@ -232,7 +199,7 @@ def observe(quorvel, work):
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                errors="replace")
     try:
-        frame = find_window(process)
+        frame = find_frame(process)
         buttons = buttons_of(frame)
         names = [name for name, _, _ in buttons]
         if names[-len(COMMANDS):] != COMMANDS:
@@ -248,7 +215,7 @@ def observe(quorvel, work):
         if process.poll() is None:
             process.kill()
             process.wait(timeout=10)
-    if out != EXPECTED_TRACE or process.returncode != 0:
+    if out != QUIT_TRACE or process.returncode != 0:
         raise Failure(f"status {process.returncode}, trace {out!r}; stderr {err[-500:]!r}")
     return hosts, err
 
@@ -296,14 +263,17 @@ def observe_apart(quorvel, work, as_nobody):
     share = tempfile.mkdtemp(prefix="quorvel-observe-")
     try:
         os.chmod(share, 0o755)
-        # The copy of this script finds the shared window module beside it.
-        shutil.copy(os.path.join(E2E, "quorvelwindow.py"), share)
+        # The copy of this script finds the test package beside it.
+        shutil.copytree(os.path.dirname(quorveltest.__file__),
+                        os.path.join(share, "quorveltest"),
+                        ignore=shutil.ignore_patterns("__pycache__"))
         argv = [shutil.copy(WITH_XVFB, share), "dbus-run-session", "--", sys.executable,
                 shutil.copy(os.path.abspath(__file__), share), "--observe",
                 shutil.copy(quorvel, share), work]
         env = {k: v for k, v in os.environ.items()
                if k not in ("DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS", "XDG_RUNTIME_DIR",
                             "NO_AT_BRIDGE", "DISPLAY", "XAUTHORITY")}
+        env["PYTHONPATH"] = share
         if as_nobody:
             home = os.path.join(share, "home")
             os.mkdir(home)
@@ -333,10 +303,12 @@ def run_case(name, quorvel, icon, dump):
     work = tempfile.mkdtemp(prefix="quorvel-badinput-")
     try:
         os.chmod(work, 0o755)
-        expected = CASES[name](work, icon)
+        if name not in ICON_CASES:
+            shutil.copy(icon, os.path.join(work, "quorvel64.ico"))
+        expected = CASES[name](work)
         if isinstance(expected, tuple):
             expected = expected_from_dump(dump, work, expected[1])
-        as_nobody = name == "no-read-permission" and os.geteuid() == 0
+        as_nobody = name == "no_read_permission" and os.geteuid() == 0
         hosts, err = observe_apart(quorvel, work, as_nobody)
         judge(hosts, expected)
         if name in ICON_CASES and not err.strip():
@@ -359,17 +331,20 @@ def main():
         return 2
     quorvel, icon, dump = sys.argv[1:4]
     names = sys.argv[4:] or list(CASES)
-    failed = 0
+    unknown = [name for name in names if name not in CASES]
+    if unknown:
+        print(f"no cases {unknown}; the cases are {' '.join(CASES)}", file=sys.stderr)
+        return 2
+    results = Results()
     for name in names:
         began = time.monotonic()
         try:
             run_case(name, quorvel, icon, dump)
-            print(f"PASS {name} ({time.monotonic() - began:.1f} s)", flush=True)
+            problems = []
         except Failure as failure:
-            failed += 1
-            print(f"FAIL {name}: {failure}", flush=True)
-    print(f"{len(names) - failed} passed, {failed} failed")
-    return 1 if failed else 0
+            problems = [str(failure)]
+        results.record(name, problems, f"{time.monotonic() - began:.1f} s")
+    return results.exit_code()
 
 
 if __name__ == "__main__":

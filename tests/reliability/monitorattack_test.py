@@ -23,20 +23,8 @@ import sys
 import tempfile
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "lab"))
-import netlab  # noqa: E402
-
-SKIPPED = 77
-
-
-class Results:
-    def __init__(self):
-        self.failed = 0
-
-    def check(self, label, ok, detail=""):
-        print(("ok   " if ok else "FAIL ") + label + ("" if ok else f"  <- {detail}"), flush=True)
-        self.failed += not ok
+from quorveltest import Results, skip
+from quorveltest import lab as netlab
 
 
 def pipe_paths(runtime, monitor_pid, count):
@@ -158,8 +146,7 @@ def main():
         forge(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]))
         return 0
     if os.geteuid() != 0:
-        print("SKIPPED: the lab's namespaces need root")
-        return SKIPPED
+        return skip("the lab's namespaces need root")
     driver = sys.argv[1]
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     results = Results()
@@ -169,8 +156,7 @@ def main():
         results.check("nothing left on disk after the cycles", os.listdir(runtime) == [],
                       f"{os.listdir(runtime)}")
         monitor_killed_mid_cycle(lab, driver, runtime, results)
-    print(f"{results.failed} failed")
-    return 0 if results.failed == 0 else 1
+    return results.exit_code()
 
 
 if __name__ == "__main__":

@@ -16,14 +16,11 @@ only to addresses inside the lab.
 
 import os
 import re
-import subprocess
 import sys
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "lab"))
-import netlab  # noqa: E402
+from quorveltest import skip
+from quorveltest import lab as netlab
 
-SKIPPED = 77
 HOSTS = 32
 TIMEOUT_MS = 100  # silent hosts cost one time-out per cycle
 WARMUP = 50  # cycles before memory is taken as settled
@@ -35,8 +32,7 @@ FIGURES = re.compile(r"cycle (\d+) ms=([\d.]+) fds=(-?\d+) children=(-?\d+) rss_
 
 def main():
     if os.geteuid() != 0:
-        print("SKIPPED: the lab's namespaces need root")
-        return SKIPPED
+        return skip("the lab's namespaces need root")
     driver = sys.argv[1]
     cycles = int(sys.argv[2]) if len(sys.argv) > 2 else 500
     with netlab.Lab(echo_hosts=HOSTS // 2) as lab:

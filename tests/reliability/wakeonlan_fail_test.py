@@ -22,41 +22,16 @@ import sys
 import tempfile
 import time
 
-import pyatspi
+from quorveltest import QUIT_TRACE, Failure, outcome, skip, wait_until
+from quorveltest.window import EXIT_TIMEOUT, clickable, find_frame, push_buttons
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from quorvelwindow import Failure, find_frame as find_window  # noqa: E402
-
-SKIPPED = 77
-EXIT_TIMEOUT = 30
 HOSTLIST = "pc0 127.0.0.1 02:00:00:00:00:01\npc1 127.0.0.2 02:00:00:00:00:02\n"
-
-
-
-
-
-def buttons(frame):
-    found = pyatspi.utils.findAllDescendants(
-        frame, lambda a: a is not None and a.getRole() == pyatspi.ROLE_PUSH_BUTTON)
-    return {b.name: b for b in found}
-
-
-def clickable(button):
-    return button.getState().contains(pyatspi.STATE_SENSITIVE)
+STEP_TIMEOUT = 30
 
 
 def click(button, what):
     if not button.queryAction().doAction(0):
         raise Failure(f"{what} refused its click")
-
-
-def wait_until(condition, what, seconds=30):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if condition():
-            return
-        time.sleep(0.2)
-    raise Failure(f"{what} did not happen within {seconds} s")
 
 
 def run(quorvel, icon):
@@ -72,13 +47,13 @@ def run(quorvel, icon):
                                    env=env,
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         try:
-            frame = find_window(process)
-            by_name = buttons(frame)
+            frame = find_frame(process)
+            by_name = {b.name: b for b in push_buttons(frame)}
             click(by_name["MANUAL"], "MANUAL")
-            wait_until(lambda: clickable(by_name["UPDATE"]), "manual mode")
+            wait_until(lambda: clickable(by_name["UPDATE"]), STEP_TIMEOUT, "manual mode")
             click(by_name["UPDATE"], "UPDATE")
             wait_until(lambda: clickable(by_name["pc0"]) and clickable(by_name["UPDATE"]),
-                       "a cycle that leaves pc0 clickable")
+                       STEP_TIMEOUT, "a cycle that leaves pc0 clickable")
             click(by_name["pc0"], "the host button pc0")
             # The send fails and the sender waits its second; then the window
             # must answer and work as before.
@@ -86,7 +61,7 @@ def run(quorvel, icon):
             if frame.name != "HOST STATUS" or not clickable(by_name["pc1"]):
                 raise Failure("the window changed after the failed send")
             click(by_name["UPDATE"], "UPDATE after the failed send")
-            wait_until(lambda: clickable(by_name["EXIT"]), "the second cycle's end")
+            wait_until(lambda: clickable(by_name["EXIT"]), STEP_TIMEOUT, "the second cycle's end")
             click(by_name["EXIT"], "EXIT")
             try:
                 out, err = process.communicate(timeout=EXIT_TIMEOUT)
@@ -105,7 +80,7 @@ def run(quorvel, icon):
         if process.returncode != 0:
             raise Failure(f"exit status {process.returncode}; stderr {err[-500:]!r}")
         cycles = out.count("0:0\n1:0\n")
-        if cycles != 2 or not out.endswith("so I'll call a main_quit.\n"):
+        if cycles != 2 or not out.endswith(QUIT_TRACE):
             raise Failure(f"trace shows {cycles} cycles with both hosts down, expected 2:\n{out}")
     finally:
         shutil.rmtree(work, ignore_errors=True)
@@ -116,15 +91,9 @@ def main():
         print("usage: wakeonlan_fail_test.py QUORVEL ICON", file=sys.stderr)
         return 2
     if os.geteuid() != 0:
-        print("SKIPPED: a network namespace of its own needs root")
-        return SKIPPED
-    try:
-        run(sys.argv[1], sys.argv[2])
-    except Failure as failure:
-        print(f"FAIL: {failure}")
-        return 1
-    print("PASS: the magic packet found no route; quorvel went on, ran a second cycle and ended")
-    return 0
+        return skip("a network namespace of its own needs root")
+    return outcome(lambda: run(sys.argv[1], sys.argv[2]), "the magic packet found no route; "
+                   "quorvel went on, ran a second cycle and ended")
 
 
 if __name__ == "__main__":

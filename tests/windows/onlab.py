@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The Windows programs under Wine on the lab network (tests/lab/netlab.py),
+"""The Windows programs under Wine on the lab network (quorveltest.lab),
 Wine running inside the lab's monitor namespace so that nothing they send
 leaves the lab:
 
@@ -10,8 +10,8 @@ leaves the lab:
   wake-on-lan   wolsend.exe, the monitor's own sender on Windows Sockets, for
                 a host at 10.200.1.20: exactly one datagram reaches the LAN's
                 broadcast address 10.200.1.255 on port 9, the 102-byte magic
-                packet (caught by tests/e2e/wolreceiver.py in the echo
-                namespace)
+                packet (caught by quorveltest's wolreceiver.py in the
+                echo namespace)
 
 Wine does part of its work in service processes of its own (the ICMP echo
 of ICMP.DLL among them), which run wherever the prefix was first started.
@@ -28,12 +28,9 @@ import re
 import sys
 import tempfile
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "lab"))
-import netlab  # noqa: E402
-import winelab  # noqa: E402
+from quorveltest import skip
+from quorveltest import lab as netlab
 
-SKIPPED = 77
 # Under Wine every process start costs tens of milliseconds of its own, so
 # the probes are started a little further apart than quorvel's default.
 PAUSE_MS = "100"
@@ -72,7 +69,7 @@ def cycle(lab, wine, driver):
 
 
 def wake_on_lan(lab, wine, wolsend):
-    run, datagrams = winelab.datagrams_while(
+    run, datagrams = netlab.datagrams_while(
         lab, lambda: lab.run([wine, wolsend, "10.200.1.20", HWADDRESS.hex(":")],
                              capture_output=True, text=True, timeout=60, errors="replace"))
     expected = (b"\xff" * 6 + HWADDRESS * 16).hex()
@@ -98,8 +95,7 @@ def echo_requests_seen(lab):
 def main():
     wine, driver, wolsend = sys.argv[1:4]
     if not netlab.is_root():
-        print("SKIPPED: the lab's namespaces need root")
-        return SKIPPED
+        return skip("the lab's namespaces need root")
     with netlab.Lab(echo_hosts=8) as lab, \
             tempfile.TemporaryDirectory(prefix="quorvel-wine-") as prefix:
         os.environ["WINEPREFIX"] = prefix

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """quorvel.exe, unpacked from the zip a Windows user gets, under Wine on a
-virtual display, all inside the lab's monitor namespace (tests/lab/netlab.py)
+virtual display, all inside the lab's monitor namespace (quorveltest.lab)
 and with a Wine prefix of its own, so that nothing it sends leaves the lab.
 
 The buttons are clicked with the pointer at the centres that the window's
@@ -36,16 +36,10 @@ import threading
 import time
 import zipfile
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "lab"))
-sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
-import netlab  # noqa: E402
-import winelab  # noqa: E402
-from cycletrace import cycles  # noqa: E402
-from labcase import QUIT_TRACE  # noqa: E402
-from quorvelwindow import Failure, wait_until  # noqa: E402
+from quorveltest import QUIT_TRACE, Failure, skip, wait_until
+from quorveltest import lab as netlab
+from quorveltest.cycles import cycles
 
-SKIPPED = 77
 # label, address, hardware address, whether it answers, the label shown
 # Nine hosts, so that the ninth opens a second row: it is the one woken.
 HOSTS = ([("echo1", "10.200.1.2", "02:00:00:01:00:02", 1, "echo1"),
@@ -181,7 +175,7 @@ def check_wake_on_lan(lab, quorvel):
         quorvel.click(host_centre(WOKEN))
         time.sleep(3)  # the packet, and time for any other that must not come
 
-    _, datagrams = winelab.datagrams_while(lab, clicks, lifetime=30)
+    _, datagrams = netlab.datagrams_while(lab, clicks, lifetime=30)
     got = [(d["destination"], d["bytes"]) for d in datagrams]
     if got != [("10.200.1.255", MAGIC)]:
         raise Failure(f"received {got}, expected one magic packet to 10.200.1.255")
@@ -195,7 +189,7 @@ def check_exit(quorvel):
         raise Failure("quorvel.exe did not end after EXIT")
     time.sleep(0.5)  # the readers take the last lines
     rest = [text for _, text in quorvel.trace()][-2:]
-    if status != 0 or rest != QUIT_TRACE:
+    if status != 0 or rest != QUIT_TRACE.splitlines():
         raise Failure(f"EXIT: status {status}, last lines {rest}")
 
 
@@ -231,8 +225,7 @@ def run(lab, wine, zip_path, workdir):
 def main():
     wine, zip_path = sys.argv[1:3]
     if not netlab.is_root():
-        print("SKIPPED: the lab's namespaces need root")
-        return SKIPPED
+        return skip("the lab's namespaces need root")
     if not os.path.exists(zip_path):
         print(f"FAIL: no {zip_path}: build it first (cmake --build build-windows --target "
               "package)")

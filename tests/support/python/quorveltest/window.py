@@ -20,6 +20,8 @@ import time
 
 import pyatspi
 
+from quorveltest import POLL, Failure, wait_until
+
 COMMANDS = ["AUTOSTART", "MANUAL", "UPDATE", "CLEAR", "EXIT"]
 COMMAND_BITS = {"AUTOSTART": 0x10, "MANUAL": 0x08, "UPDATE": 0x04, "CLEAR": 0x02, "EXIT": 0x01}
 AUTOMATIC = 9
@@ -27,11 +29,6 @@ MANUAL = 23
 
 START_TIMEOUT = 60  # seconds for the window to appear on the accessibility bus
 EXIT_TIMEOUT = 30  # seconds for the process to end after EXIT
-POLL = 0.05
-
-
-class Failure(Exception):
-    pass
 
 
 def clickable_commands(mask):
@@ -39,16 +36,14 @@ def clickable_commands(mask):
     return {name: bool(mask & COMMAND_BITS[name]) for name in COMMANDS}
 
 
-def wait_until(condition, timeout, what):
-    """Polls condition() until it gives something true, and returns that."""
-    deadline = time.monotonic() + timeout
-    while True:
-        result = condition()
-        if result:
-            return result
-        if time.monotonic() >= deadline:
-            raise Failure(f"{what}: not within {timeout} s")
-        time.sleep(POLL)
+def push_buttons(frame):
+    """Every button of the window, in window order."""
+    return pyatspi.utils.findAllDescendants(
+        frame, lambda a: a is not None and a.getRole() == pyatspi.ROLE_PUSH_BUTTON)
+
+
+def clickable(button):
+    return button.getState().contains(pyatspi.STATE_SENSITIVE)
 
 
 def applications():
@@ -175,9 +170,7 @@ class Quorvel:
         """The "HOST STATUS" frame of this process, once it is on the bus."""
         self.frame = find_frame(self.process, self.errors)
         self.window_seen = time.monotonic()
-        found = pyatspi.utils.findAllDescendants(
-            self.frame, lambda a: a is not None and a.getRole() == pyatspi.ROLE_PUSH_BUTTON)
-        self._buttons = [(b.name, b) for b in found]
+        self._buttons = [(b.name, b) for b in push_buttons(self.frame)]
         self.xid = self._find_xid()
         return self.frame
 
@@ -205,8 +198,7 @@ class Quorvel:
 
     def clickable(self):
         """Whether each button can be clicked, by name, in window order."""
-        return {name: b.getState().contains(pyatspi.STATE_SENSITIVE)
-                for name, b in self._buttons}
+        return {name: clickable(b) for name, b in self._buttons}
 
     def click(self, name):
         """A click through the button's accessible action. GTK delivers it from

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""An ICMP echo responder for the test network (netlab.py). It runs as root
+"""An ICMP echo responder for the test network (lab.py). It runs as root
 inside the lab's responder namespace, where the kernel's own echo replies are
 switched off, reads every echo request with a raw socket and answers the
 requests to the addresses it was given, each address with its behaviour:

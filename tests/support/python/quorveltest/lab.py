@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """A small test network built from network namespaces, for quorvel's tests,
 demo and benchmark. Needs root. Everything it creates lives in namespaces
 whose names carry a tag (by default the creating process's id), so two runs
@@ -26,9 +25,9 @@ Topology (addresses exist only inside these namespaces):
 Responder behaviours (see icmpresponder.py): reply, late:<ms>, size:<n>,
 from:<a.b.c.d>, error:<type>:<code>[:<from>], decoy, silent.
 
-Use from Python:
+Use from Python (with tests/support/python on PYTHONPATH):
 
-    sys.path.insert(0, "<repo>/tests/lab"); import netlab
+    from quorveltest import lab as netlab
     with netlab.Lab(echo_hosts=4) as lab:          # up on enter, down on exit
         lab.start_responder({"10.200.3.10": "late:200"})
         lab.set_ping_group("1 0")                  # datagram ICMP refused
@@ -38,11 +37,12 @@ Use from Python:
 
 Use from a shell (prints KEY=VALUE lines to eval):
 
-    eval "$(tests/lab/netlab.py up --tag $$ --echo-hosts 4 \\
+    export PYTHONPATH=tests/support/python
+    eval "$(python3 -m quorveltest.lab up --tag $$ --echo-hosts 4 \\
             --responder 10.200.3.10=late:200)"
-    trap 'tests/lab/netlab.py down --tag $$' EXIT
+    trap 'python3 -m quorveltest.lab down --tag $$' EXIT
     ip netns exec "$LAB_MONITOR" quorvel ...
-    tests/lab/netlab.py sweep     # removes labs whose creating process is gone
+    python3 -m quorveltest.lab sweep  # removes labs whose creating process is gone
 
 Keys printed by `up`: LAB_MONITOR, LAB_ECHO, LAB_RESPONDER, LAB_ECHO_ADDRESSES,
 LAB_SILENT_ADDRESSES, LAB_UNREACHABLE_ADDRESSES, LAB_RESPONDER_ADDRESSES
@@ -50,15 +50,20 @@ LAB_SILENT_ADDRESSES, LAB_UNREACHABLE_ADDRESSES, LAB_RESPONDER_ADDRESSES
 """
 
 import argparse
+import json
 import os
 import re
 import select
 import signal
 import subprocess
 import sys
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+# Programs run inside the lab's namespaces: see each one's header.
+PROBE_PARENT = os.path.join(HERE, "probeparent.py")
+WOL_RECEIVER = os.path.join(HERE, "wolreceiver.py")
 PREFIX = "qvlab-"
 
 MONITOR_LAN = "10.200.1.1"
@@ -237,6 +242,71 @@ class Lab:
             "LAB_UNREACHABLE_ADDRESSES": " ".join(self.unreachable_addresses[:8]),
             "LAB_RESPONDER_ADDRESSES": " ".join(sorted(self.responder_addresses)),
         }
+
+
+class Receiver:
+    """wolreceiver.py listening on port 9 in a namespace (the echo namespace,
+    where the LAN's broadcasts arrive), and the datagrams it has received as
+    dicts of its JSON lines. Every datagram it took is in datagrams() once
+    the block is left."""
+
+    def __init__(self, namespace, lifetime=60):
+        self.process = subprocess.Popen(
+            ["ip", "netns", "exec", namespace, sys.executable, WOL_RECEIVER, "--lifetime",
+             str(lifetime)], stdout=subprocess.PIPE, text=True)
+        if self.process.stdout.readline().strip() != "ready":
+            self.process.kill()
+            self.process.wait()
+            raise RuntimeError("the receiver on port 9 did not start")
+        self._datagrams = []
+        self._thread = threading.Thread(target=self._read, daemon=True)
+        self._thread.start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            self._datagrams.append(json.loads(line))
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.process.kill()
+        self.process.wait(timeout=10)
+        self._thread.join(timeout=10)
+
+    def datagrams(self):
+        return list(self._datagrams)
+
+
+def datagrams_while(lab, action, lifetime=60):
+    """What action() returned, and the datagrams that reached port 9 in the
+    lab's echo namespace while it ran."""
+    with Receiver(lab.echo, lifetime) as receiver:
+        result = action()
+    return result, receiver.datagrams()
+
+
+def probe_request(zendrik, wrapper, probes, limit=30):
+    """probeparent.py's JSON for probes given as (index, host, time-out)."""
+    return json.dumps({"zendrik": zendrik, "wrapper": list(wrapper), "limit": limit,
+                       "probes": [{"index": index, "args": ["-i", str(index), "-h", host, "-t",
+                                                            str(timeout)]}
+                                  for index, host, timeout in probes]})
+
+
+def probe_problems(result, exitcode, word):
+    """What is wrong with one probe of probeparent.py's report, given the exit
+    code and the pipe's bytes it should have."""
+    problems = []
+    if not result["ended"]:
+        problems.append("still running at the limit")
+    if result["exit"] != exitcode:
+        problems.append(f"exit {result['exit']}, expected {exitcode}")
+    if result["bytes"] != word:
+        problems.append(f"pipe got {result['bytes']!r}, expected {word!r}")
+    if word and not result["peer_is_probe"]:
+        problems.append("verdict not from the probe itself")
+    return problems
 
 
 def sweep():
