@@ -1,21 +1,27 @@
 #!/usr/bin/python3
 """The Debian package, installed on this machine as a user would install it.
 
-Builds the package from the source tree in a build of its own (configured for
-/usr, without tests), installs it with apt-get, checks its dependencies, the
+Makes the package with cpack from the build under test when that build is
+configured for /usr (scripts/test configures its plain build so), else from
+a build of its own, installs it with apt-get, checks its dependencies, the
 capability the post-install step grants, the installed files and the desktop
 entry, then starts quorvel the way the desktop entry does, as user nobody on
 a virtual display, in a home directory whose host list names three loopback
 hosts, and waits for the first probe cycle (20 s after start) to find all
 three alive: that takes the capability, the run path that finds the echo
-library under it, and the launcher. Then it removes the package again, also
-when anything failed or the test is stopped.
+library under it, and the launcher. Then it removes the package again.
 
-Needs root and a Debian system (dpkg, apt-get); exits 77 (skipped) otherwise,
-and also when a package named quorvel, or files of it, are on this machine
-already and not left by an earlier run of this test.
+All of it happens in a mount namespace of its own, where /usr, /etc and /var
+are overlays whose changes land in the work directory: the installed package
+is seen by this test alone and vanishes with it, even when the test is
+killed, so the rest of the suite runs beside it undisturbed.
 
-Usage: package_test.py --source SRC --work DIR --with-xvfb SCRIPT
+Needs root, overlay mounts and a Debian system (dpkg, apt-get); exits 77
+(skipped) otherwise, and also when a package named quorvel, or files of it,
+are on this machine already.
+
+Usage: package_test.py --source SRC --build DIR --configured-prefix PREFIX
+                       --work DIR --with-xvfb SCRIPT
 """
 import argparse
 import os
@@ -30,10 +36,7 @@ import time
 from quorveltest import Failure, Results, skip
 
 PACKAGE = "quorvel"
-# Left while the package is installed, so that a run that was killed before
-# it could remove the package cleans up after it the next time.
-MARKER = "/var/lib/quorvel-package-test.installed"
-LOCK = "/run/lock/quorvel-package-test.lock"
+OVERLAID = ["/usr", "/etc", "/var"]
 INSTALLED_PATHS = ["/usr/bin/quorvel", "/usr/bin/zendrik", "/usr/lib/quorvel"]
 
 HOSTLIST = ("pc0 127.0.0.1 02:00:00:00:00:01\n"
@@ -70,20 +73,15 @@ def purge():
                           timeout=300)
     print("".join(line + "\n" for line in (done.stdout + done.stderr).splitlines()
                   if not line.startswith("(Reading database")), end="", flush=True)
-    if done.returncode == 0 and not package_installed() and os.path.exists(MARKER):
-        os.remove(MARKER)
     return done.returncode == 0
 
 
 def reason_to_skip():
     if os.geteuid() != 0:
         return "installing a package needs root"
-    for tool in ("dpkg", "dpkg-query", "apt-get", "cpack", "setpriv", "getcap"):
+    for tool in ("dpkg", "dpkg-query", "apt-get", "cpack", "setpriv", "getcap", "unshare"):
         if shutil.which(tool) is None:
             return f"{tool} is missing (not a Debian system, or scripts/setup not run)"
-    if package_installed() and os.path.exists(MARKER):
-        print("an earlier run of this test left the package installed: removing it", flush=True)
-        purge()
     if package_installed():
         return "a package named quorvel is installed already; this test would replace it"
     for path in INSTALLED_PATHS:
@@ -92,16 +90,32 @@ def reason_to_skip():
     return None
 
 
-def build_package(source, work):
-    build = os.path.join(work, "build")
-    run(["cmake", "-S", source, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
-         "-DCMAKE_INSTALL_PREFIX=/usr", "-DQUORVEL_TESTS=OFF", "-DQUORVEL_SANITIZE=OFF"], 300)
-    run(["cmake", "--build", build, "-j2"], 900)
-    run(["cpack", "-G", "DEB"], 300, cwd=build)
-    debs = [name for name in os.listdir(build) if name.endswith(".deb")]
+def isolate(work):
+    """/usr, /etc and /var of this mount namespace become overlays whose
+    upper layers are in `work`."""
+    for top in OVERLAID:
+        layers = os.path.join(work, "overlay", top.strip("/"))
+        upper, scratch = os.path.join(layers, "upper"), os.path.join(layers, "work")
+        os.makedirs(upper)
+        os.makedirs(scratch)
+        run(["mount", "-t", "overlay", "overlay", "-o",
+             f"lowerdir={top},upperdir={upper},workdir={scratch}", top], 60)
+
+
+def build_package(source, build, prefix, work):
+    """The .deb of the build under test when it installs into /usr; else of a
+    Release build of its own, configured so."""
+    if prefix != "/usr":
+        build = os.path.join(work, "build")
+        run(["cmake", "-S", source, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
+             "-DCMAKE_INSTALL_PREFIX=/usr", "-DQUORVEL_TESTS=OFF", "-DQUORVEL_SANITIZE=OFF"], 300)
+        run(["cmake", "--build", build, "-j2"], 900)
+    output = os.path.join(work, "deb")
+    run(["cpack", "-G", "DEB", "-B", output], 300, cwd=build)
+    debs = [name for name in os.listdir(output) if name.endswith(".deb")]
     if len(debs) != 1:
         raise Failure(f"cpack made {debs}, expected one .deb")
-    return os.path.join(build, debs[0])
+    return os.path.join(output, debs[0])
 
 
 def check_package_file(deb, results):
@@ -114,8 +128,6 @@ def check_package_file(deb, results):
 
 def install(deb, results):
     env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
-    with open(MARKER, "w"):
-        pass
     output = run(["apt-get", "install", "-y", "--no-install-recommends", deb], 600, env=env)
     print("".join(line + "\n" for line in output.splitlines()
                   if not line.startswith("(Reading database")), end="", flush=True)
@@ -216,25 +228,43 @@ def first_run(work, with_xvfb, results):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--source", required=True)
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--configured-prefix", required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("--with-xvfb", required=True)
+    parser.add_argument("--isolated", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
-    # A stop from ctest (SIGTERM) still removes the package.
+    if not args.isolated:
+        if os.geteuid() != 0 or shutil.which("unshare") is None:
+            return skip("a mount namespace of its own needs root and unshare")
+        # The same process, now in its own mount namespace, so that a stop
+        # from ctest reaches it directly.
+        os.execvp("unshare", ["unshare", "--mount", "--propagation", "private",
+                              sys.executable, os.path.abspath(__file__), *sys.argv[1:],
+                              "--isolated"])
+    # A stop from ctest (SIGTERM) still ends quorvel's session and cleans up.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit("stopped"))
-
-    import fcntl
-    os.makedirs(os.path.dirname(LOCK), exist_ok=True)
-    lock = open(LOCK, "w")
-    fcntl.flock(lock, fcntl.LOCK_EX)  # one package test on this machine at a time
-
-    reason = reason_to_skip()
-    if reason is not None:
-        return skip(reason)
-    results = Results()
     os.makedirs(args.work, exist_ok=True)
     work = tempfile.mkdtemp(prefix="package-test-", dir=args.work)
     try:
-        deb = build_package(args.source, work)
+        try:
+            isolate(work)
+        except Failure as failure:
+            return skip(f"no overlay over {', '.join(OVERLAID)}: {failure}")
+        reason = reason_to_skip()
+        if reason is not None:
+            return skip(reason)
+        return check_package(args, work)
+    finally:
+        for top in reversed(OVERLAID):
+            subprocess.run(["umount", "--lazy", top], capture_output=True)
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def check_package(args, work):
+    results = Results()
+    try:
+        deb = build_package(args.source, args.build, args.configured_prefix, work)
         check_package_file(deb, results)
         install(deb, results)
         check_installed(results)
@@ -242,12 +272,11 @@ def main():
     except Failure as failure:
         results.check("the test got through every step", False, str(failure))
     finally:
-        if package_installed() or os.path.exists(MARKER):
+        if package_installed():
             results.check("dpkg --purge removes the package again", purge() and
                           not package_installed())
             left = [p for p in INSTALLED_PATHS if os.path.lexists(p)]
             results.check("nothing of it is left", not left, left)
-        shutil.rmtree(work, ignore_errors=True)
     return results.exit_code()
 
 
