@@ -41,19 +41,35 @@ TIMEOUT = 1500
 SYSTEM_LIBRARY_DIRS = {"/lib", "/lib64", "/usr/lib", "/usr/lib64", "/usr/lib32"}
 
 # Sets the installed library up in the private mount namespace and then runs
-# the rest of its arguments there. $1 the tmpfs's mount point, $2 the
-# library's directory, $3 its mode, $4 the library to copy there ("" for
-# none), $5 how to place it (copy or symlink), $6 its owner, $7 its mode.
+# the rest of its arguments there. $1 the tmpfs's mount point (or
+# "overlay:SCRATCH:DIR": an overlay over DIR, its changes on a tmpfs on
+# SCRATCH), $2 the library's directory, $3 its mode, $4 the library to copy
+# there ("" for none), $5 how to place it (copy or symlink), $6 its owner,
+# $7 its mode.
 INSTALL = r"""
 set -e
-mount -t tmpfs -o mode=0755 quorvel-privilege-test "$1"
+case "$1" in
+overlay:*)
+  rest=${1#overlay:}
+  scratch=${rest%%:*}
+  root=${rest#*:}
+  mount -t tmpfs -o mode=0755 quorvel-privilege-test "$scratch"
+  mkdir "$scratch/upper" "$scratch/work"
+  mount -t overlay -o "lowerdir=$root,upperdir=$scratch/upper,workdir=$scratch/work" \
+    quorvel-privilege-test "$root"
+  ;;
+*)
+  root=$1
+  mount -t tmpfs -o mode=0755 quorvel-privilege-test "$root"
+  ;;
+esac
 mkdir -p "$2"
 chmod "$3" "$2"
 if [ -n "$4" ]; then
   name=$(basename "$4")
   if [ "$5" = symlink ]; then
-    cp "$4" "$1/.$name.real"
-    ln -s "$1/.$name.real" "$2/$name"
+    cp "$4" "$root/.$name.real"
+    ln -s "$root/.$name.real" "$2/$name"
   else
     cp "$4" "$2/$name"
     chown "$6" "$2/$name"
@@ -65,17 +81,21 @@ exec "$@"
 """
 
 
-def installation(installed):
+def installation(installed, scratch):
     """Where to mount the tmpfs for the installed library: on its directory
     when that exists (a real install is hidden, not changed), else on the
-    parent; None when that would hide the system's libraries."""
+    parent; when the parent holds the system's libraries (a build configured
+    for /usr), an overlay over it whose changes go to a tmpfs on `scratch`,
+    which hides nothing. None when there is no parent."""
     directory = os.path.dirname(installed)
     if os.path.isdir(directory):
         return directory
     parent = os.path.dirname(directory)
-    if os.path.isdir(parent) and os.path.realpath(parent) not in SYSTEM_LIBRARY_DIRS:
-        return parent
-    return None
+    if not os.path.isdir(parent):
+        return None
+    if os.path.realpath(parent) in SYSTEM_LIBRARY_DIRS:
+        return f"overlay:{scratch}:{parent}"
+    return parent
 
 
 class Setting:
@@ -88,7 +108,7 @@ class Setting:
 
 
 def probes_command(lab, args, setting, request):
-    mountpoint = installation(args.installed)
+    mountpoint = installation(args.installed, args.scratch)
     return ["unshare", "--mount", "--propagation", "private", "sh", "-c", INSTALL, "sh",
             mountpoint, os.path.dirname(args.installed), setting.dirmode,
             setting.library or "", setting.placing, setting.owner, setting.mode,
@@ -270,12 +290,12 @@ def main():
                           ("unshare", "util-linux"), ("useradd", "passwd")]:
         if shutil.which(tool) is None:
             return skip(f"{tool} ({package}) is missing")
-    if installation(args.installed) is None:
-        return skip(f"{args.installed} cannot be stood in for without hiding the "
-                    "system's libraries")
+    if not os.path.isdir(os.path.dirname(os.path.dirname(args.installed))):
+        return skip(f"{args.installed} has no parent directory to stand it in under")
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     results = Results()
-    with tempfile.TemporaryDirectory(prefix="zendrik-granted-") as rootdir, \
+    with tempfile.TemporaryDirectory(prefix="zendrik-overlay-") as args.scratch, \
+            tempfile.TemporaryDirectory(prefix="zendrik-granted-") as rootdir, \
             tempfile.TemporaryDirectory(prefix="zendrik-attacker-") as attackerdir, \
             otheruser.OtherUser() as stranger, netlab.Lab(echo_hosts=1) as lab:
         default_route = subprocess.run(["ip", "-n", lab.monitor, "route", "show", "default"],
