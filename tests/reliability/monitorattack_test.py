@@ -108,7 +108,12 @@ def alive(pid):
 
 
 def monitor_killed_mid_cycle(lab, driver, runtime, results):
-    hosts = lab.silent_addresses[:4]
+    # The responder's router takes ARP but ignores echo requests: its probes
+    # wait out their whole time-out. A silent LAN address would not do, as
+    # its failed ARP ends the probes after 3 s, and a monitor slow to start
+    # them all (under load, under the sanitizers) might then have no probe,
+    # and no pipe, left to be killed with.
+    hosts = [netlab.RESPONDER_ROUTER] * 4
     environment = dict(os.environ, XDG_RUNTIME_DIR=runtime)
     monitor = lab.popen([driver, "-c", "0", "-t", "5000", *hosts], stdout=subprocess.DEVNULL,
                         env=environment)
@@ -120,9 +125,9 @@ def monitor_killed_mid_cycle(lab, driver, runtime, results):
         time.sleep(0.02)
     time.sleep(0.2)  # into their echo
     results.check("[killed] the probes started", len(probes) == len(hosts), f"{probes}")
-    left = glob.glob(os.path.join(runtime, "quorvel-*"))
     monitor.send_signal(signal.SIGKILL)
     monitor.wait()
+    left = glob.glob(os.path.join(runtime, "quorvel-*"))
     time.sleep(0.5)
     survivors = [p for p in probes if alive(p)]
     results.check("[killed] no probe outlives its monitor", survivors == [],
