@@ -20,6 +20,8 @@ import subprocess
 import sys
 import tempfile
 
+from quorveltest import Results
+
 INSTALLED = sorted([
     "bin/quorvel",
     "bin/zendrik",
@@ -37,19 +39,6 @@ EXECUTABLE = {"bin/quorvel", "bin/zendrik", "lib/quorvel/quorvel-desktop"}
 GRANTED = "granted"
 REFUSED = "installed WITHOUT the capability"
 STAGED = "staged install (DESTDIR)"
-
-
-class Results:
-    def __init__(self):
-        self.passed = 0
-        self.failed = 0
-
-    def check(self, label, ok, detail=""):
-        print(("ok   " if ok else "FAIL ") + label + ("" if ok else f"  <- {detail}"), flush=True)
-        if ok:
-            self.passed += 1
-        else:
-            self.failed += 1
 
 
 def run(argv, **kwargs):
@@ -264,8 +253,7 @@ def main():
         check_desktop_entry(prefix, results)
         check_launcher(prefix, work, results)
         check_manual_pages(prefix, results)
-    print(f"{results.passed} passed, {results.failed} failed")
-    return 0 if results.failed == 0 else 1
+    return results.exit_code()
 
 
 if __name__ == "__main__":
