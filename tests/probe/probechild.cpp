@@ -1,7 +1,7 @@
 #include "probechild.h"
 
 #include "childprocess.h"
-#include "pipename.h"
+#include "testsupport.h"
 
 #include <cerrno>
 #include <chrono>
@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/socket.h>
@@ -38,28 +37,6 @@ class ownedfd {
 
   private:
     int fd_;
-};
-
-// A private directory for the pipes of one run, as the monitor makes one.
-class pipedirectory {
-  public:
-    pipedirectory() {
-        char pattern[] = "/tmp/zendrik-pipes-XXXXXX";
-        if (mkdtemp(pattern) == nullptr) {
-            std::abort();
-        }
-        path_ = pattern;
-    }
-    ~pipedirectory() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    pipedirectory(const pipedirectory&) = delete;
-    pipedirectory& operator=(const pipedirectory&) = delete;
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
 };
 
 // The address the monitor gives the pipe with that index; written out here
@@ -137,7 +114,8 @@ void takeverdict(int pipe, pid_t child, proberun& run) {
 } // namespace
 
 proberun runprobe(const proberequest& request) {
-    const pipedirectory directory;
+    // A private directory for the pipes of one run, as the monitor makes one.
+    const tempdir directory;
     ownedfd pipe;
     ownedfd decoy;
     if (request.mode != pipemode::absent) {
