@@ -4,8 +4,13 @@
 #include <array>
 
 bool readregularfile(const char* path, std::size_t most, std::string& content) {
+    std::string why;
+    return readregularfile(path, most, content, why);
+}
+
+bool readregularfile(const char* path, std::size_t most, std::string& content, std::string& why) {
     content.clear();
-    const std::intptr_t file = regularfileopen(path);
+    const std::intptr_t file = regularfileopen(path, why);
     if (file == -1) {
         return false;
     }
@@ -26,5 +31,8 @@ bool readregularfile(const char* path, std::size_t most, std::string& content) {
         content.append(chunk.data(), static_cast<std::size_t>(n));
     }
     regularfileclose(file);
+    if (!complete) {
+        why = "read failed";
+    }
     return complete;
 }

@@ -8,15 +8,23 @@
 #include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
-std::intptr_t regularfileopen(const char* path) {
+std::intptr_t regularfileopen(const char* path, std::string& why) {
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
+        why = std::generic_category().message(errno);
         return -1;
     }
     struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (fstat(fd, &info) != 0) {
+        why = std::generic_category().message(errno);
+        close(fd);
+        return -1;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        why = "not a regular file";
         close(fd);
         return -1;
     }

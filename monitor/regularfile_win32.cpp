@@ -6,18 +6,21 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <system_error>
 
-std::intptr_t regularfileopen(const char* path) {
+std::intptr_t regularfileopen(const char* path, std::string& why) {
     // Directories open only with backup semantics, so that they can be told
     // apart rather than fail for an unclear reason.
     const HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
+        why = std::system_category().message(static_cast<int>(GetLastError()));
         return -1;
     }
     BY_HANDLE_FILE_INFORMATION info{};
     if (GetFileType(file) != FILE_TYPE_DISK || GetFileInformationByHandle(file, &info) == FALSE ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        why = "not a regular file";
         CloseHandle(file);
         return -1;
     }

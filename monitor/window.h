@@ -64,7 +64,9 @@ void sethostlabelfonthighlow(int index, int flag);
 // host changes nothing.
 void sethosttooltip(int index);
 
-// Loads an image; on failure tells why on standard error and returns nullptr.
+// Loads an image from a regular file of at most a megabyte, without waiting
+// on whatever else the path may name; on failure tells why on standard
+// error, naming the file, and returns nullptr. The image is a new reference.
 GdkPixbuf* create_pixbuf(const gchar* filename);
 
 // A delete request for the window, and the EXIT button: end the main loop.

@@ -2,10 +2,11 @@
 """The real quorvel started on host lists and icons that are not what they
 should be: random bytes, NUL bytes inside lines, 10 MB, a directory, a FIFO,
 a link to /dev/zero, a file without read permission, a file rewritten while
-it is read; an icon of garbage bytes, an empty one, a directory. What the
-reader makes of each host list byte for byte is tested in C++
-(tests/monitor/hostlist_test.cpp, tests/reliability/hostlist_fault_test.cpp);
-here the window must show exactly those rows.
+it is read; an icon of garbage bytes, an empty one, a directory, a FIFO, one
+past the size limit. What the reader makes of each host list byte for byte is
+tested in C++ (tests/monitor/hostlist_test.cpp,
+tests/reliability/hostlist_fault_test.cpp); here the window must show exactly
+those rows, and a bad icon must be reported on standard error.
 
 For each case quorvel starts in a fresh directory, on a virtual display and
 a session bus of the case's own; its window must appear on the accessibility
@@ -171,8 +172,13 @@ CASES = {
     "icon_garbage": bad_icon(lambda p: write(p, random.Random(7).randbytes(4096))),
     "icon_empty": bad_icon(lambda p: write(p, b"")),
     "icon_directory": bad_icon(os.mkdir),
+    "icon_fifo": bad_icon(os.mkfifo),  # no writer ever comes
+    # Sparse, one byte past quorvel's limit of 1 MiB.
+    "icon_huge": bad_icon(lambda p: (write(p, b""), os.truncate(p, 2**20 + 1))),
 }
-ICON_CASES = {"icon_garbage", "icon_empty", "icon_directory"}
+# The icon cases, and what their message on standard error must say.
+ICON_CASES = {"icon_garbage": "", "icon_empty": "", "icon_directory": "not a regular file",
+              "icon_fifo": "not a regular file", "icon_huge": "larger than 1048576 bytes"}
 
 
 # -- driving quorvel -----------------------------------------------------
@@ -311,8 +317,8 @@ def run_case(name, quorvel, icon, dump):
         as_nobody = name == "no_read_permission" and os.geteuid() == 0
         hosts, err = observe_apart(quorvel, work, as_nobody)
         judge(hosts, expected)
-        if name in ICON_CASES and not err.strip():
-            raise Failure("the icon could not be loaded, and nothing said so")
+        if name in ICON_CASES and (not err.strip() or ICON_CASES[name] not in err):
+            raise Failure(f"the icon could not be loaded, and stderr says {err[-300:]!r}")
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
