@@ -1,6 +1,7 @@
 #include "multiprcfuncwin.h"
 
 #include "pipeverdict.h"
+#include "protocol.h"
 
 #include <algorithm>
 #include <array>
@@ -43,9 +44,8 @@ long multiprclastexitcode(int index) {
 }
 
 int mypipeopen(int number, pipeslot& slot) {
-    char name[256];
-    std::snprintf(name, sizeof name, "\\\\.\\pipe\\mypipe%d", number);
-    name[255] = '\0';
+    char name[protocoltextsize];
+    formatpipename(number, name);
     slot.reset(pipeservercreate(name));
     return slot.get() == invalidpipehandle ? -1 : 0;
 }
@@ -118,7 +118,6 @@ int multiprcfuncwin(const char (*commandlines)[256], int pause, int count, int* 
     }
     count = std::min(count, multiprcmaxhosts);
     pause = std::max(pause, 0);
-    const deadline until = cycledeadline(pause, count);
 
     // Declared before the pipes so that, should anything leave early, every
     // pipe is released before any probe is killed.
@@ -130,6 +129,9 @@ int multiprcfuncwin(const char (*commandlines)[256], int pause, int count, int* 
             return -1;
         }
     }
+    // The cycle's time starts once its pipes exist: however long their making
+    // took, the probes get their whole allowance.
+    const deadline until = cycledeadline(pause, count);
     // Each pause counts from the moment its start began, so the time a start
     // takes is not added to it: the starts are one pause apart and the read
     // phase begins count pauses after the first start, however long the

@@ -3,13 +3,10 @@
 #pragma once
 
 #include "process.h"
+#include "protocol.h"
 
 #include <cstddef>
-#include <cstdint>
 #include <span>
-
-using pipehandle = std::intptr_t;
-inline constexpr pipehandle invalidpipehandle = -1;
 
 // Creates the pipe of that name, ready for its one client. invalidpipehandle
 // when it cannot be created. The pipes that exist at one time share one place

@@ -4,25 +4,33 @@
 // Why this mechanism: a name in the abstract namespace (or any name that is
 // known from the monitor's process id) can be bound first, connected to or
 // flooded by every local user. Here each cycle's pipes live in a fresh
-// directory of mode 0700 made with mkdtemp under $XDG_RUNTIME_DIR (when that
-// is private to the user) or else under /tmp; its path reaches the probes in
-// their environment (pipeserverenvironment), never on a command line, and no
-// other user can enter it to bind, connect or fill anything. Within the user,
-// SO_PEERCRED tells who connected, and only the probe started for a host is
-// heard (pipeacceptable). A connect to a name nobody listens on fails at once
-// (the probe's open fails when the monitor has closed its pipe); bytes
-// written before the monitor reads stay queued on the connection even after
-// the probe has ended.
+// directory of mode 0700 made with mkdtemp in a parent of the user's that
+// holds nothing else: $XDG_RUNTIME_DIR/quorvel when the runtime directory is
+// private to the user, else /tmp/quorvel-<uid>. The cycle directory's path
+// reaches the probes in their environment (pipeserverenvironment), never on
+// a command line, and no other user can enter it to bind, connect or fill
+// anything. Within the user, SO_PEERCRED tells who connected, and only the
+// probe started for a host is heard (pipeacceptable). A connect to a name
+// nobody listens on fails at once (the probe's open fails when the monitor
+// has closed its pipe); bytes written before the monitor reads stay queued
+// on the connection even after the probe has ended.
 //
-// Nothing stays on disk: each socket file goes with its pipe and the
-// directory with the last pipe. The directory is locked (flock) while it is
-// in use, so that the directory of a monitor that was killed, which the
-// kernel unlocks, is swept away the next time any monitor of the user makes
-// one. The probe forms the same path with its own few lines; a test holds the
-// two together.
+// Nothing stays on disk: each socket file goes with its pipe and the cycle
+// directory with the last pipe. The cycle directory is locked (flock) while
+// it is in use, so that the directory of a monitor that was killed, which
+// the kernel unlocks, is swept away by the next monitor of the user, once,
+// at its first cycle. The sweep looks only into the parent, which is made
+// for nothing else, and removes nothing but socket files and the directories
+// they leave empty: a directory of the user's own that happens to look like
+// ours keeps every file. The parent is checked after it is opened (the
+// user's, mode 0700, no link): when someone else holds its name in /tmp, the
+// monitor makes a fresh parent of its own with mkdtemp for this run and
+// sweeps nothing. The rest of /tmp is never read, so what other users put
+// there costs a cycle nothing.
 #include "pipeserver_linux.h"
 
 #include "pipeaccept.h"
+#include "pipepath_linux.h"
 
 #include <algorithm>
 #include <array>
@@ -56,20 +64,21 @@ constexpr std::size_t guardedpipes = 32;
 // connection looks again after at most this long.
 constexpr int pollslicemsec = 10;
 
-// The probe finds its pipes' directory in this variable of its environment.
-constexpr char environmentname[] = "QUORVEL_PIPES";
-
-// A directory name of ours: the prefix and mkdtemp's six characters.
-constexpr std::string_view directoryprefix = "quorvel-";
+// A cycle directory's name: the prefix and mkdtemp's six characters.
+constexpr std::string_view directoryprefix = "pipes-";
 constexpr std::size_t directorynamelength = directoryprefix.size() + 6;
-
-// The longest pipe name this process creates ("\\.\pipe\mypipe31"), so that
-// every pipe's path is known to fit before the directory is chosen.
-constexpr std::size_t longestpipename = 17;
 
 // A directory younger than this is never swept: its maker may not have
 // locked it yet.
 constexpr time_t sweepafterseconds = 10;
+
+// The parent of this run's cycle directories, chosen at the first cycle.
+struct pipeparent {
+    std::string path;
+    bool sweep = false; // the user's own parent, shared with the user's other monitors
+    bool chosen = false;
+};
+pipeparent parent;
 
 // The directory that holds the pipes that exist now, and how many they are.
 struct pipedirectory {
@@ -80,25 +89,53 @@ struct pipedirectory {
 };
 pipedirectory current;
 
-bool fitsaddress(std::size_t directorylength) {
-    return directorylength + 1 + directorynamelength + 1 + longestpipename <
+// Whether every pipe's path under a parent of that length fits an address.
+bool fitsaddress(std::size_t parentlength) {
+    return parentlength + 1 + directorynamelength + 1 + longestpipename <
            sizeof(sockaddr_un::sun_path);
 }
 
-// $XDG_RUNTIME_DIR when it is the user's own and no one else's, else /tmp.
-std::string basedirectory() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+// Only this user may enter it, and it is the directory itself, not a link.
+bool privatedirectory(int fd) {
     struct stat info;
-    if (runtime != nullptr && runtime[0] == '/' && fitsaddress(std::strlen(runtime)) &&
-        lstat(runtime, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
-        (info.st_mode & 077) == 0) {
-        return runtime;
-    }
-    return "/tmp";
+    return fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
+           (info.st_mode & 077) == 0;
 }
 
-// Removes everything in a directory of ours that no one holds, then the
-// directory. It holds nothing but socket files.
+bool privatepath(const char* path) {
+    const int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const bool ok = fd >= 0 && privatedirectory(fd);
+    if (fd >= 0) {
+        close(fd);
+    }
+    return ok;
+}
+
+// $XDG_RUNTIME_DIR/quorvel when the runtime directory is the user's own and
+// no one else's; else /tmp/quorvel-<uid>; else, when that name is taken by
+// someone else (or is not a private directory), a fresh one for this run.
+pipeparent chooseparent() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    constexpr std::string_view ours = "/quorvel";
+    std::string named;
+    if (runtime != nullptr && runtime[0] == '/' && fitsaddress(std::strlen(runtime) + ours.size()) &&
+        privatepath(runtime)) {
+        named = std::string(runtime) + std::string(ours);
+    } else {
+        named = "/tmp/quorvel-" + std::to_string(geteuid());
+    }
+    if ((mkdir(named.c_str(), 0700) == 0 || errno == EEXIST) && privatepath(named.c_str())) {
+        return {named, true, true};
+    }
+    std::string fresh = "/tmp/quorvel-XXXXXX";
+    if (mkdtemp(fresh.data()) == nullptr) {
+        return {};
+    }
+    return {fresh, false, true};
+}
+
+// Removes the socket files in a directory of ours that no one holds, then
+// the directory when nothing else is left in it.
 void removedirectory(int base, const char* name, int directory) {
     const int listing = dup(directory);
     DIR* entries = listing >= 0 ? fdopendir(listing) : nullptr;
@@ -109,23 +146,33 @@ void removedirectory(int base, const char* name, int directory) {
         return;
     }
     while (const dirent* entry = readdir(entries)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+        struct stat info;
+        if (fstatat(directory, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISSOCK(info.st_mode)) {
             unlinkat(directory, entry->d_name, 0);
         }
     }
     closedir(entries);
-    unlinkat(base, name, AT_REMOVEDIR);
+    unlinkat(base, name, AT_REMOVEDIR); // fails, as it should, on anything left
 }
 
-// Sweeps away the directories that monitors of this user left when they were
-// killed: their lock went with them.
+// Sweeps away the cycle directories that monitors of this user left when
+// they were killed: their lock went with them.
 void sweep(const std::string& base) {
-    const int basefd = open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* entries = basefd >= 0 ? fdopendir(dup(basefd)) : nullptr;
-    if (entries == nullptr) {
+    const int basefd = open(base.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (basefd < 0 || !privatedirectory(basefd)) {
         if (basefd >= 0) {
             close(basefd);
         }
+        return;
+    }
+    const int listing = dup(basefd);
+    DIR* entries = listing >= 0 ? fdopendir(listing) : nullptr;
+    if (entries == nullptr) {
+        if (listing >= 0) {
+            close(listing);
+        }
+        close(basefd);
         return;
     }
     const time_t now = std::time(nullptr);
@@ -152,12 +199,22 @@ void sweep(const std::string& base) {
     close(basefd);
 }
 
-// Makes the directory for the pipes to come, locked while it is in use.
+// Makes the directory for the pipes to come, locked while it is in use. The
+// parent is chosen, and swept, once per run.
 bool makedirectory() {
-    const std::string base = basedirectory();
-    sweep(base);
-    std::string path = base + "/" + std::string(directoryprefix) + "XXXXXX";
-    if (!fitsaddress(base.size()) || mkdtemp(path.data()) == nullptr) {
+    if (!parent.chosen) {
+        parent = chooseparent();
+        if (parent.sweep) {
+            sweep(parent.path);
+        }
+    }
+    if (parent.path.empty() || !fitsaddress(parent.path.size())) {
+        parent = pipeparent{}; // looked for again at the next cycle
+        return false;
+    }
+    std::string path = parent.path + "/" + std::string(directoryprefix) + "XXXXXX";
+    if (mkdtemp(path.data()) == nullptr) {
+        parent = pipeparent{}; // gone meanwhile: chosen and made again next time
         return false;
     }
     const int lock = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -168,7 +225,7 @@ bool makedirectory() {
         rmdir(path.c_str());
         return false;
     }
-    current.environment = std::string(environmentname) + "=" + path;
+    current.environment = std::string(pipeenvironmentname) + "=" + path;
     current.path = std::move(path);
     current.lock = lock;
     return true;
@@ -178,11 +235,10 @@ void releasedirectory() {
     if (--current.pipes > 0) {
         return;
     }
-    const std::size_t slash = current.path.rfind('/');
-    const std::string base = current.path.substr(0, slash);
-    const int basefd = open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int basefd =
+        open(parent.path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (basefd >= 0) {
-        removedirectory(basefd, current.path.c_str() + slash + 1, current.lock);
+        removedirectory(basefd, current.path.c_str() + parent.path.size() + 1, current.lock);
         close(basefd);
     }
     close(current.lock);
@@ -220,17 +276,6 @@ int acceptfrom(int listener, long probepid, bool taken, deadline until, bool& br
 }
 } // namespace
 
-socklen_t pipeserveraddress(const char* directory, const char* pipename, sockaddr_un* address) {
-    std::memset(address, 0, sizeof *address);
-    address->sun_family = AF_UNIX;
-    const int n =
-        std::snprintf(address->sun_path, sizeof address->sun_path, "%s/%s", directory, pipename);
-    if (n < 0 || static_cast<std::size_t>(n) >= sizeof address->sun_path) {
-        return 0;
-    }
-    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + n + 1);
-}
-
 const char* pipeserverdirectory() {
     return current.pipes > 0 ? current.path.c_str() : nullptr;
 }
@@ -245,7 +290,7 @@ pipehandle pipeservercreate(const char* pipename) {
     }
     ++current.pipes;
     sockaddr_un address;
-    const socklen_t length = pipeserveraddress(current.path.c_str(), pipename, &address);
+    const socklen_t length = pipeaddress(current.path.c_str(), pipename, &address);
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (length == 0 || fd < 0 ||
         bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0 ||

@@ -4,12 +4,8 @@
 // to create a name owns it. Each set of pipes therefore holds a secret of 128
 // random bits (BCryptGenRandom) in its names, made anew whenever the first
 // pipe of a set is created, and passed to the probes in their environment
-// (pipeserverenvironment), never on a command line. The rule, the same in
-// probe/resultpipe_win32.cpp and held together by tests/pipename_test.cpp:
-//
-//     "\\.\pipe\mypipe%d"  becomes  "\\.\pipe\quorvel-<secret>-mypipe%d"
-//
-// with <secret> 32 lower-case hexadecimal digits. FILE_FLAG_FIRST_PIPE_INSTANCE
+// (pipeserverenvironment), never on a command line; the name rule is the
+// protocol's (pipepath.h). FILE_FLAG_FIRST_PIPE_INSTANCE
 // makes the creation fail rather than join a pipe that someone made first;
 // the security descriptor lets only this user open it, and
 // PIPE_REJECT_REMOTE_CLIENTS keeps other machines out. Within the user,
@@ -24,6 +20,7 @@
 #include "pipeserver_win32.h"
 
 #include "pipeaccept.h"
+#include "pipepath.h"
 
 #include <windows.h>
 
@@ -38,8 +35,6 @@
 
 namespace {
 
-constexpr std::string_view pipeprefix = "\\\\.\\pipe\\";
-constexpr char environmentname[] = "QUORVEL_PIPES";
 
 // The most pipes one guard watches: a cycle's (and within what one wait takes).
 constexpr std::size_t guardedpipes = 32;
@@ -88,7 +83,7 @@ bool makesecret() {
         secret += two;
     }
     current.secret = secret;
-    current.environment = std::string(environmentname) + "=" + secret;
+    current.environment = std::string(pipeenvironmentname) + "=" + secret;
     return true;
 }
 
@@ -211,21 +206,6 @@ void stoplistening(pipestate& state) {
 
 } // namespace
 
-bool pipeserverfullname(const char* secret, const char* pipename, std::array<char, 256>& full) {
-    full.fill('\0');
-    const std::string_view name = pipename;
-    if (secret == nullptr || !name.starts_with(pipeprefix)) {
-        return false;
-    }
-    const std::string text = std::string(pipeprefix) + "quorvel-" + secret + "-" +
-                             std::string(name.substr(pipeprefix.size()));
-    if (text.size() >= full.size()) {
-        return false;
-    }
-    std::copy(text.begin(), text.end(), full.begin());
-    return true;
-}
-
 const char* pipeserversecret() {
     return current.pipes > 0 ? current.secret.c_str() : nullptr;
 }
@@ -241,7 +221,7 @@ pipehandle pipeservercreate(const char* pipename) {
     std::array<char, 256> full{};
     owneronly security;
     auto* state = new pipestate;
-    if (pipeserverfullname(current.secret.c_str(), pipename, full) &&
+    if (pipefullname(current.secret.c_str(), pipename, full) &&
         security.attributes() != nullptr) {
         state->pipe = CreateNamedPipeA(
             full.data(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,

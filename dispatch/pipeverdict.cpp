@@ -1,5 +1,7 @@
 #include "pipeverdict.h"
 
+#include "protocol.h"
+
 #include <cstring>
 
 int pipeverdict(char (&text)[pipereadsize + 1], long received) {
@@ -8,6 +10,5 @@ int pipeverdict(char (&text)[pipereadsize + 1], long received) {
     }
     text[received] = '\0';
     // The word's terminating zero is compared too: six bytes in all.
-    constexpr char alive[] = "alive";
-    return std::memcmp(text, alive, sizeof alive) == 0 ? 1 : 0;
+    return std::memcmp(text, verdictalive, sizeof verdictalive) == 0 ? 1 : 0;
 }

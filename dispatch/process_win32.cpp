@@ -164,8 +164,8 @@ bool processexitcode(childprocess& slot, long& exitcode) {
         return false;
     }
     // A crash ends a process with its exception code (0xC0000005 and the
-    // like), which shows as a negative number here, as it did in the trace of
-    // the Windows original.
+    // like), which shows as a negative number in the trace, as "%ld" of a
+    // DWORD always does on Windows.
     exitcode = static_cast<long>(code);
     return true;
 }

@@ -1,8 +1,8 @@
 // What the program search asks of Linux: whether a file can be run, the
-// monitor's own directory (/proc/self/exe names it even when the monitor was
-// started through a relative path or a symbolic link), the current directory
-// and the system's default search path.
+// monitor's own directory, the current directory and the system's default
+// search path.
 #include "programsearch.h"
+#include "selfpath.h"
 
 #include <climits>
 #include <cstdlib>
@@ -13,14 +13,7 @@
 namespace {
 
 std::string exedirectory() {
-    char path[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) {
-        return {};
-    }
-    const std::string_view exe(path, static_cast<std::size_t>(n));
-    const auto slash = exe.rfind('/');
-    return slash == std::string_view::npos ? std::string() : std::string(exe.substr(0, slash + 1));
+    return programdirectory().data();
 }
 
 std::string currentdirectory() {

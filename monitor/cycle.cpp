@@ -113,9 +113,7 @@ void formatprobecommand(int index, const HostEntry& host, int timeout,
     std::snprintf(address, sizeof address, "%d.%d.%d.%d", host.ip[0], host.ip[1], host.ip[2],
                   host.ip[3]);
     address[19] = '\0';
-    std::snprintf(commandline, probecommandsize, "zendrik.exe -i %d -h %s -t %d", index, address,
-                  timeout);
-    commandline[probecommandsize - 1] = '\0';
+    formatprobecommand(index, address, timeout, commandline);
 }
 
 void armprobetimer() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "hostlist.h"
+#include "protocol.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,7 +16,7 @@ extern std::int32_t breakauto;
 extern std::int32_t dispmaxintervalsec;
 
 // Size of one probe command line, terminator included.
-inline constexpr std::size_t probecommandsize = 256;
+inline constexpr std::size_t probecommandsize = protocoltextsize;
 
 // "clicked" handlers of the command buttons AUTOSTART, MANUAL and CLEAR.
 void autostart(GtkWidget* button, gpointer data);

@@ -1,7 +1,6 @@
 // The program's own directory comes first, as the Windows loader looks in the
 // program's directory first: a probe installed beside its echo library uses
-// that one, whatever else the system holds. /proc/self/exe names the program
-// even when it was started through a relative path or a symbolic link.
+// that one, whatever else the system holds.
 //
 // A program that runs with more rights than its user (the kernel's secure
 // execution: zendrik with its file capability) trusts neither its own
@@ -11,6 +10,7 @@
 // from the directory fixed at install time alone, and only when root keeps
 // that directory and file out of every other user's reach.
 #include "dynlib.h"
+#include "selfpath.h"
 #include "uniquefd.h"
 
 #include <array>
@@ -24,25 +24,9 @@
 
 namespace {
 
-// The running program's directory with a trailing slash, or an empty text.
-std::array<char, 4096> programdirectory() {
-    std::array<char, 4096> directory{};
-    const ssize_t n = readlink("/proc/self/exe", directory.data(), directory.size() - 1);
-    if (n <= 0) {
-        return {};
-    }
-    directory[static_cast<std::size_t>(n)] = '\0';
-    char* slash = std::strrchr(directory.data(), '/');
-    if (slash == nullptr) {
-        return {};
-    }
-    slash[1] = '\0';
-    return directory;
-}
-
 // The library file beside the program, when there is one.
 std::array<char, 4096> pathbeside(const char* filename) {
-    const std::array<char, 4096> directory = programdirectory();
+    const std::array<char, selfpathsize> directory = programdirectory();
     std::array<char, 4096> path{};
     if (directory[0] == '\0') {
         return path;

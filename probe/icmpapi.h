@@ -1,8 +1,7 @@
 // The binary interface between zendrik and the ICMP echo library it loads at
-// run time. Only these two share it. The layout and the meaning of every
-// field follow the platform ICMP interface that zendrik was first written
-// against, so that a build for that platform can load the system's own
-// library through the same three entry points.
+// run time. Only these two share it. It is Windows' ICMP.DLL interface, field
+// for field, which the Linux echo library mirrors: the Windows build loads
+// the system's own library through the same three entry points.
 #pragma once
 
 #include <cstdint>

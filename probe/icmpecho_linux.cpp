@@ -13,6 +13,7 @@
 //
 // Last error: every call that fails leaves its code in errno, which is
 // per thread, right before it returns; the caller reads it at once.
+#include "capability_linux.h"
 #include "icmpapi.h"
 #include "icmpcontrol.h"
 #include "icmppacket.h"
@@ -24,7 +25,6 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
-#include <linux/capability.h>
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
 #include <memory>
@@ -33,7 +33,6 @@
 #include <poll.h>
 #include <sys/random.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <type_traits>
 #include <unistd.h>
 #include <utility>
@@ -114,17 +113,10 @@ class effectivenetraw {
     static constexpr std::uint32_t bit = CAP_TO_MASK(CAP_NET_RAW);
     std::uint32_t& permitted() { return data_[CAP_TO_INDEX(CAP_NET_RAW)].permitted; }
     std::uint32_t& effective() { return data_[CAP_TO_INDEX(CAP_NET_RAW)].effective; }
-    bool read() {
-        header_ = {_LINUX_CAPABILITY_VERSION_3, 0};
-        return syscall(SYS_capget, &header_, data_.data()) == 0;
-    }
-    bool write() {
-        header_ = {_LINUX_CAPABILITY_VERSION_3, 0};
-        return syscall(SYS_capset, &header_, data_.data()) == 0;
-    }
+    bool read() { return readcapabilities(data_); }
+    bool write() { return writecapabilities(data_); }
 
-    __user_cap_header_struct header_{};
-    std::array<__user_cap_data_struct, _LINUX_CAPABILITY_U32S_3> data_{};
+    capabilitysets data_{};
     bool raised_ = false;
 };
 

@@ -7,6 +7,7 @@
 #include "lasterror.h"
 #include "netaddr.h"
 #include "privilege.h"
+#include "protocol.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -55,7 +56,7 @@ resolvedhost resolvehost(const char* hosttext, pinglogbuffer& pinglog) {
     }
     if (!netgethostbyname(hosttext, host.record)) {
         pinglogappend(pinglog, "invalid(100) err(100)\n");
-        endprocess(1);
+        endprocess(probeexit::lookupfailed);
     }
     host.address = host.record.address;
     host.hasrecord = true;
@@ -66,7 +67,7 @@ dynlibhandle bindicmplibrary(pinglogbuffer& pinglog) {
     const dynlibhandle library = dynlibload(icmplibraryname);
     if (library == nullptr) {
         pinglogappend(pinglog, "failed(2)\n");
-        endprocess(3);
+        endprocess(probeexit::nolibrary);
     }
     lpfnIcmpCreateFile =
         reinterpret_cast<icmpcreatefilefn>(dynlibsymbol(library, "IcmpCreateFile"));
@@ -76,7 +77,7 @@ dynlibhandle bindicmplibrary(pinglogbuffer& pinglog) {
     if (lpfnIcmpCreateFile == nullptr || lpfnIcmpCloseHandle == nullptr ||
         lpfnIcmpSendEcho == nullptr) {
         pinglogappend(pinglog, "failed(3)\n");
-        endprocess(4);
+        endprocess(probeexit::noentrypoint);
     }
     return library;
 }
@@ -87,7 +88,7 @@ icmphandle openechohandle(pinglogbuffer& pinglog) {
         const std::uint32_t error = lasterror();
         pinglogappend(pinglog, "failed(4) err(4)\n");
         PIcmpErr(error, pinglog);
-        endprocess(5);
+        endprocess(probeexit::noechohandle);
     }
     // The socket is all the privilege was for. From here on a probe runs with
     // no more rights than the user who started it, whatever the echo library
@@ -96,7 +97,7 @@ icmphandle openechohandle(pinglogbuffer& pinglog) {
     // exit code of a socket that could not be opened.
     if (!dropprivilege()) {
         pinglogappend(pinglog, "failed(4) err(4)\n");
-        endprocess(5);
+        endprocess(probeexit::noechohandle);
     }
     return handle;
 }
@@ -182,7 +183,7 @@ void PIcmpErr(std::uint32_t code, pinglogbuffer& pinglog) {
 std::int32_t icmp_funcwin(const char* hosttext, std::int32_t timeout, pinglogbuffer& pinglog) {
     if (netstartup() != 0) {
         pinglogappend(pinglog, "failed(1) err(1)\n");
-        endprocess(2);
+        endprocess(probeexit::socketlibrary);
     }
     const resolvedhost host = resolvehost(hosttext, pinglog);
     const dynlibhandle library = bindicmplibrary(pinglog);

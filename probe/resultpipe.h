@@ -2,11 +2,9 @@
 // writes its verdict word once and closes it.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include "protocol.h"
 
-using pipehandle = std::intptr_t;
-inline constexpr pipehandle invalidpipehandle = -1;
+#include <cstddef>
 
 // Opens the existing pipe of that name that the probe's parent created.
 // Fails at once when no such pipe exists, its monitor has closed it, or the

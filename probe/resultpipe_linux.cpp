@@ -1,23 +1,22 @@
 // The result pipe on POSIX is a Unix stream socket bound as a file in a
 // directory of mode 0700 that the monitor makes for each cycle (mkdtemp under
 // $XDG_RUNTIME_DIR, else /tmp); see dispatch/pipeserver_linux.cpp for why.
-// The directory's path comes from the probe's environment, QUORVEL_PIPES,
+// The directory's path comes from the probe's environment (QUORVEL_PIPES),
 // never from its command line, and the pipe name is formed from "-i" as
-// always: the socket is <directory>/<pipe name>. A probe started by hand
-// has no such variable, finds no pipe and ends with exit code 1.
+// always: the socket is <directory>/<pipe name> (pipepath_linux.h). A probe
+// started by hand has no such variable, finds no pipe and ends with exit
+// code 1.
 //
 // The probe trusts the other end only when it is its own parent, running as
 // its own user (SO_PEERCRED): whoever else set the variable or bound the
 // name hears nothing. A connect to a name nobody listens on fails at once,
 // and bytes written before the monitor reads stay queued on the connection
 // even after the probe has exited.
-#include "resultpipe_linux.h"
+#include "pipepath_linux.h"
+#include "resultpipe.h"
 
 #include <cerrno>
-#include <cstddef>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -39,23 +38,9 @@ bool trustedserver(int fd) {
 
 } // namespace
 
-socklen_t pipeclientaddress(const char* directory, const char* pipename, sockaddr_un* address) {
-    std::memset(address, 0, sizeof *address);
-    address->sun_family = AF_UNIX;
-    if (directory == nullptr || directory[0] != '/') {
-        return 0;
-    }
-    const int n =
-        std::snprintf(address->sun_path, sizeof address->sun_path, "%s/%s", directory, pipename);
-    if (n < 0 || static_cast<std::size_t>(n) >= sizeof address->sun_path) {
-        return 0;
-    }
-    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + n + 1);
-}
-
 pipehandle pipeclientopen(const char* pipename, int waitmsec) {
     sockaddr_un address;
-    const socklen_t length = pipeclientaddress(std::getenv("QUORVEL_PIPES"), pipename, &address);
+    const socklen_t length = pipeaddress(std::getenv(pipeenvironmentname), pipename, &address);
     if (length == 0) {
         return invalidpipehandle;
     }

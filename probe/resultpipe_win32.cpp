@@ -4,47 +4,25 @@
 // Pipe names are seen by every local user, so a name formed from "-i" alone
 // could be created first, opened or flooded by anyone. The monitor's names
 // therefore hold a secret of 128 random bits that reaches the probes in their
-// environment, QUORVEL_PIPES, never on a command line. The rule, the same in
-// dispatch/pipeserver_win32.cpp and held together by tests/pipename_test.cpp:
-//
-//     "\\.\pipe\mypipe%d"  becomes  "\\.\pipe\quorvel-<secret>-mypipe%d"
-//
-// with <secret> the 32 lower-case hexadecimal digits of QUORVEL_PIPES. A probe
-// started by hand has no such variable, finds no pipe and ends with exit
-// code 1.
+// environment, QUORVEL_PIPES, never on a command line; the name rule is the
+// protocol's (pipepath.h). A probe started by hand has no such variable,
+// finds no pipe and ends with exit code 1.
 //
 // The probe trusts the other end only when it is its own parent
 // (GetNamedPipeServerProcessId): whoever else set the variable or made a pipe
 // of that name hears nothing. The server may only identify the probe, never
 // act in its name (SECURITY_IDENTIFICATION). Bytes written before the monitor
 // reads stay in the pipe even after the probe has ended.
-#include "resultpipe_win32.h"
-
 #include "parentprocess_win32.h"
+#include "pipepath.h"
+#include "resultpipe.h"
 
 #include <windows.h>
 
-#include <cstdio>
+#include <array>
 #include <cstdlib>
-#include <cstring>
-#include <string_view>
 
 namespace {
-
-constexpr std::string_view pipeprefix = "\\\\.\\pipe\\";
-constexpr std::size_t secretlength = 32;
-
-bool validsecret(const char* secret) {
-    if (secret == nullptr || std::strlen(secret) != secretlength) {
-        return false;
-    }
-    for (const char* c = secret; *c != '\0'; ++c) {
-        if (!((*c >= '0' && *c <= '9') || (*c >= 'a' && *c <= 'f'))) {
-            return false;
-        }
-    }
-    return true;
-}
 
 HANDLE handleof(pipehandle pipe) {
     // NOLINTNEXTLINE(performance-no-int-to-ptr)
@@ -53,26 +31,9 @@ HANDLE handleof(pipehandle pipe) {
 
 } // namespace
 
-bool pipeclientfullname(const char* secret, const char* pipename, std::array<char, 256>& full) {
-    full.fill('\0');
-    const std::string_view name = pipename;
-    if (!validsecret(secret) || !name.starts_with(pipeprefix)) {
-        return false;
-    }
-    const std::string_view rest = name.substr(pipeprefix.size());
-    const int n = std::snprintf(full.data(), full.size(), "%.*squorvel-%s-%.*s",
-                                static_cast<int>(pipeprefix.size()), pipeprefix.data(), secret,
-                                static_cast<int>(rest.size()), rest.data());
-    if (n < 0 || static_cast<std::size_t>(n) >= full.size()) {
-        full.fill('\0');
-        return false;
-    }
-    return true;
-}
-
 pipehandle pipeclientopen(const char* pipename, int waitmsec) {
     std::array<char, 256> full{};
-    if (!pipeclientfullname(std::getenv("QUORVEL_PIPES"), pipename, full)) {
+    if (!pipefullname(std::getenv(pipeenvironmentname), pipename, full)) {
         return invalidpipehandle;
     }
     const ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(waitmsec > 0 ? waitmsec : 0);

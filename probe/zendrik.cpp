@@ -5,18 +5,14 @@
 #include "commandline.h"
 #include "parentwatch.h"
 #include "pingonece_funcwin.h"
+#include "protocol.h"
 #include "resultpipe.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 namespace {
-
-constexpr int exitreported = 0;
-constexpr int exitnopipe = 1;
-constexpr int exitbadcommandline = 1;
 
 // The longest wait for room in a pipe whose queue other processes have
 // filled: the monitor allows this much beyond the echo time-out before it
@@ -32,11 +28,11 @@ int reportwaitmsec(std::int32_t timeout) {
 int reportverdict(const char* pipename, const char* word, std::int32_t timeout) {
     const pipehandle pipe = pipeclientopen(pipename, reportwaitmsec(timeout));
     if (pipe == invalidpipehandle) {
-        return exitnopipe;
+        return probeexit::nopipe;
     }
     pipeclientwrite(pipe, word, std::strlen(word));
     pipeclientclose(pipe);
-    return exitreported;
+    return probeexit::reported;
 }
 
 } // namespace
@@ -45,17 +41,15 @@ int main(int argc, char* argv[]) {
     // An orphan has no one to report to: whoever holds its pipe's name by
     // the time it would write is a stranger.
     if (!endwithparent()) {
-        return exitnopipe;
+        return probeexit::nopipe;
     }
     probesettings settings;
     if (!readcommandline(argc, argv, settings)) {
-        return exitbadcommandline;
+        return probeexit::badcommandline;
     }
     const int alive = pingonece_funcwin(settings.hosttext.data(), settings.timeout, 0);
-    const char* word = (alive == 1 ? "alive" : "dead");
-    char achPipeName[256];
-    std::snprintf(achPipeName, sizeof achPipeName, "\\\\.\\pipe\\mypipe%d",
-                  static_cast<int>(settings.pipeindex));
-    achPipeName[255] = '\0';
+    const char* word = (alive == 1 ? verdictalive : verdictdead);
+    char achPipeName[protocoltextsize];
+    formatpipename(settings.pipeindex, achPipeName);
     return reportverdict(achPipeName, word, settings.timeout);
 }

@@ -1,71 +1,71 @@
-// The monitor and the probe map a pipe name onto a local address separately;
-// they must agree byte for byte, or no verdict ever arrives.
+// Where a result pipe lives on Linux: the address rule both programs use, and
+// the directories the monitor keeps its pipes in.
+#include "pipepath_linux.h"
+#include "pipeserver_linux.h"
+#include "resultpipe.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-// The two layers' headers cannot both be included (each names its own pipe
-// handle); their declarations are repeated here instead.
-socklen_t pipeclientaddress(const char* directory, const char* pipename, sockaddr_un* address);
-socklen_t pipeserveraddress(const char* directory, const char* pipename, sockaddr_un* address);
-std::intptr_t pipeclientopen(const char* pipename, int waitmsec);
-long pipeclientwrite(std::intptr_t pipe, const void* bytes, std::size_t count);
-bool pipeclientclose(std::intptr_t pipe);
-std::intptr_t pipeservercreate(const char* pipename);
-void pipeserverclose(std::intptr_t pipe);
-const char* pipeserverdirectory();
-const char* pipeserverenvironment();
 
 namespace {
 
 std::string pipename(int index) {
-    char name[256];
-    std::snprintf(name, sizeof name, "\\\\.\\pipe\\mypipe%d", index);
-    name[255] = '\0';
+    char name[protocoltextsize];
+    formatpipename(index, name);
     return name;
 }
 
-TEST(PipeName, BothSidesFormTheSameAddress) {
-    for (const char* directory : {"/tmp/quorvel-AbC123", "/run/user/1000/quorvel-zz9_Q0"}) {
-        for (int index : {0, 3, 10, 31, 99, -1, 2147483647}) {
-            sockaddr_un client, server;
-            const std::string name = pipename(index);
-            const socklen_t cl = pipeclientaddress(directory, name.c_str(), &client);
-            const socklen_t sl = pipeserveraddress(directory, name.c_str(), &server);
-            ASSERT_GT(cl, 0u) << name;
-            ASSERT_EQ(cl, sl) << name;
-            EXPECT_EQ(0, std::memcmp(&client, &server, cl)) << name;
-        }
-    }
+TEST(PipeName, AddressIsTheFileInTheDirectoryOrNone) {
+    EXPECT_EQ("\\\\.\\pipe\\mypipe0", pipename(0));
+    EXPECT_EQ("\\\\.\\pipe\\mypipe31", pipename(31));
     sockaddr_un address;
-    EXPECT_EQ(0u, pipeclientaddress(nullptr, pipename(0).c_str(), &address))
-        << "a probe that is not told where the pipes are has none";
-    EXPECT_EQ(0u, pipeclientaddress("relative", pipename(0).c_str(), &address));
+    const socklen_t length = pipeaddress("/run/user/1000/quorvel/pipes-zz9_Q0",
+                                         pipename(10).c_str(), &address);
+    EXPECT_STREQ("/run/user/1000/quorvel/pipes-zz9_Q0/\\\\.\\pipe\\mypipe10", address.sun_path);
+    EXPECT_EQ(offsetof(sockaddr_un, sun_path) + std::strlen(address.sun_path) + 1, length);
+    const std::string toolong = "/" + std::string(sizeof address.sun_path, 'x');
+    const struct {
+        const char* directory;
+        std::string name;
+        const char* why;
+    } refused[] = {
+        {nullptr, pipename(0), "a probe that is not told where the pipes are has none"},
+        {"relative", pipename(0), "a relative directory depends on the working directory"},
+        {"/tmp", "../etc/x", "a name with a slash leaves the directory"},
+        {toolong.c_str(), pipename(0), "an address that does not fit"},
+    };
+    for (const auto& c : refused) {
+        EXPECT_EQ(0u, pipeaddress(c.directory, c.name.c_str(), &address)) << c.why;
+        EXPECT_EQ('\0', address.sun_path[0]) << c.why;
+    }
 }
 
-// The pipes live in a directory that only this user can enter, named in the
-// probe's environment and in no command line.
+// The pipes live in a directory that only this user can enter, inside a
+// parent of the user's that holds nothing else, named in the probe's
+// environment and in no command line.
 TEST(PipeName, PipesLiveInAPrivateDirectoryThatGoesWithTheLastPipe) {
     ASSERT_EQ(nullptr, pipeserverdirectory());
-    const std::intptr_t first = pipeservercreate(pipename(0).c_str());
-    const std::intptr_t second = pipeservercreate(pipename(1).c_str());
-    ASSERT_NE(first, -1);
-    ASSERT_NE(second, -1);
+    const pipehandle first = pipeservercreate(pipename(0).c_str());
+    const pipehandle second = pipeservercreate(pipename(1).c_str());
+    ASSERT_NE(first, invalidpipehandle);
+    ASSERT_NE(second, invalidpipehandle);
     const std::string directory = pipeserverdirectory();
+    const std::string parent = directory.substr(0, directory.rfind('/'));
+    EXPECT_EQ("pipes-", directory.substr(parent.size() + 1, 6));
+    for (const std::string& path : {directory, parent}) {
+        struct stat info;
+        ASSERT_EQ(0, lstat(path.c_str(), &info));
+        EXPECT_TRUE(S_ISDIR(info.st_mode)) << path;
+        EXPECT_EQ(0700u, info.st_mode & 07777) << path;
+        EXPECT_EQ(geteuid(), info.st_uid) << path;
+    }
     struct stat info;
-    ASSERT_EQ(0, lstat(directory.c_str(), &info));
-    EXPECT_TRUE(S_ISDIR(info.st_mode));
-    EXPECT_EQ(0700u, info.st_mode & 07777);
-    EXPECT_EQ(geteuid(), info.st_uid);
     EXPECT_EQ("QUORVEL_PIPES=" + directory, pipeserverenvironment());
     EXPECT_EQ(0, lstat((directory + "/" + pipename(1)).c_str(), &info));
     pipeserverclose(second);
@@ -73,20 +73,21 @@ TEST(PipeName, PipesLiveInAPrivateDirectoryThatGoesWithTheLastPipe) {
         << "a closed pipe's name stays behind";
     pipeserverclose(first);
     EXPECT_NE(0, lstat(directory.c_str(), &info)) << "the directory outlived its pipes";
+    EXPECT_EQ(0, lstat(parent.c_str(), &info)) << "the parent is kept for the next cycle";
     EXPECT_EQ(nullptr, pipeserverenvironment());
 }
 
 // A child of this process is the client: it finds the pipe of its parent.
 TEST(PipeName, ChildReachesItsParentsPipe) {
     const std::string name = pipename(7);
-    const std::intptr_t server = pipeservercreate(name.c_str());
-    ASSERT_NE(server, -1);
+    const pipehandle server = pipeservercreate(name.c_str());
+    ASSERT_NE(server, invalidpipehandle);
     setenv("QUORVEL_PIPES", pipeserverdirectory(), 1);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        const std::intptr_t pipe = pipeclientopen(name.c_str(), 1000);
-        if (pipe == -1) {
+        const pipehandle pipe = pipeclientopen(name.c_str(), 1000);
+        if (pipe == invalidpipehandle) {
             _exit(2);
         }
         const long n = pipeclientwrite(pipe, "alive", 5);

@@ -1,7 +1,8 @@
-// The monitor and the probe form a Windows pipe's full name separately; they
-// must agree byte for byte, or no verdict ever arrives. The names hold a
-// secret that only the probes' environment carries.
+// A Windows pipe's full name holds a secret that only the probes' environment
+// carries.
+#include "pipepath.h"
 #include "pipeserver_win32.h"
+#include "resultpipe.h"
 
 #include <gtest/gtest.h>
 
@@ -13,11 +14,6 @@
 
 #include <windows.h>
 
-// The client's layer; its header cannot be included beside the server's
-// (each names its own pipe handle).
-bool pipeclientfullname(const char* secret, const char* pipename, std::array<char, 256>& full);
-std::intptr_t pipeclientopen(const char* pipename, int waitmsec);
-
 namespace {
 
 std::string pipename(int index) {
@@ -27,30 +23,27 @@ std::string pipename(int index) {
     return name;
 }
 
-TEST(PipeName, BothSidesFormTheSameName) {
+TEST(PipeName, FullNameHoldsTheSecret) {
     const char* secret = "0123456789abcdef0123456789abcdef";
     for (int index : {0, 3, 10, 31, 99, -1, 2147483647}) {
-        std::array<char, 256> client{};
-        std::array<char, 256> server{};
+        std::array<char, 256> full{};
         const std::string name = pipename(index);
-        ASSERT_TRUE(pipeclientfullname(secret, name.c_str(), client)) << name;
-        ASSERT_TRUE(pipeserverfullname(secret, name.c_str(), server)) << name;
-        EXPECT_EQ(std::string(client.data()), std::string(server.data()));
+        ASSERT_TRUE(pipefullname(secret, name.c_str(), full)) << name;
         EXPECT_EQ("\\\\.\\pipe\\quorvel-" + std::string(secret) + "-mypipe" + std::to_string(index),
-                  client.data());
+                  full.data());
     }
 }
 
 TEST(PipeName, ProbeRefusesASecretThatIsNoneOfOurs) {
     std::array<char, 256> full{};
     const std::string name = pipename(0);
-    EXPECT_FALSE(pipeclientfullname(nullptr, name.c_str(), full))
+    EXPECT_FALSE(pipefullname(nullptr, name.c_str(), full))
         << "a probe that is not told the secret has no pipe";
-    EXPECT_FALSE(pipeclientfullname("", name.c_str(), full));
-    EXPECT_FALSE(pipeclientfullname("0123456789abcdef", name.c_str(), full)) << "too short";
-    EXPECT_FALSE(pipeclientfullname("0123456789ABCDEF0123456789abcdef", name.c_str(), full));
-    EXPECT_FALSE(pipeclientfullname("..\\..\\456789abcdef0123456789abcdef", name.c_str(), full));
-    EXPECT_FALSE(pipeclientfullname("0123456789abcdef0123456789abcdef", "mypipe0", full));
+    EXPECT_FALSE(pipefullname("", name.c_str(), full));
+    EXPECT_FALSE(pipefullname("0123456789abcdef", name.c_str(), full)) << "too short";
+    EXPECT_FALSE(pipefullname("0123456789ABCDEF0123456789abcdef", name.c_str(), full));
+    EXPECT_FALSE(pipefullname("..\\..\\456789abcdef0123456789abcdef", name.c_str(), full));
+    EXPECT_FALSE(pipefullname("0123456789abcdef0123456789abcdef", "mypipe0", full));
 }
 
 // The pipes of one set share one secret; the next set gets another.
@@ -68,7 +61,7 @@ TEST(PipeName, EachSetOfPipesHasAFreshSecretOnlyInTheEnvironment) {
     // and a second pipe of that name cannot be made.
     EXPECT_EQ(FALSE, WaitNamedPipeA(pipename(0).c_str(), 0));
     std::array<char, 256> full{};
-    ASSERT_TRUE(pipeserverfullname(secret.c_str(), pipename(0).c_str(), full));
+    ASSERT_TRUE(pipefullname(secret.c_str(), pipename(0).c_str(), full));
     const HANDLE twin =
         CreateNamedPipeA(full.data(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 2, 512, 512, 0, nullptr);
     EXPECT_EQ(INVALID_HANDLE_VALUE, twin) << "a second instance joined the monitor's pipe";

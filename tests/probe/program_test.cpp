@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <dlfcn.h>
 #include <string>
 #include <vector>
@@ -223,6 +225,25 @@ TEST(RealLoopback, VerdictsOfTheRealLibrary) {
         EXPECT_EQ(c.word, run.pipebytes) << c.host;
         EXPECT_EQ("", run.printed) << c.host;
     }
+}
+
+// Every probe pays for each library it loads, once per host and cycle: the
+// C++ runtime (libstdc++, libm, libgcc_s) must not be among them.
+TEST(RealBinary, NeedsOnlyTheCLibrary) {
+    if (QUORVEL_SANITIZED) {
+        GTEST_SKIP() << "the sanitizers bring their own runtime";
+    }
+    FILE* dynamic = popen("readelf -d " ZENDRIK_REAL, "r");
+    ASSERT_NE(nullptr, dynamic);
+    std::string needed;
+    char line[512];
+    while (std::fgets(line, sizeof line, dynamic) != nullptr) {
+        if (const char* name = std::strstr(line, "(NEEDED)")) {
+            needed += std::strchr(name, '[');
+        }
+    }
+    ASSERT_EQ(0, pclose(dynamic));
+    EXPECT_EQ("[libc.so.6]\n", needed);
 }
 
 } // namespace

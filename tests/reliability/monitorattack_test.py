@@ -31,7 +31,7 @@ def pipe_paths(runtime, monitor_pid, count):
     """Every place a result pipe of the monitor may be: the files in its
     pipe directories, and the abstract names that hold only its pid."""
     names = ["\\\\.\\pipe\\mypipe%d" % k for k in range(count)]
-    paths = [os.path.join(d, n) for d in glob.glob(os.path.join(runtime, "quorvel-*"))
+    paths = [os.path.join(d, n) for d in glob.glob(os.path.join(runtime, "quorvel", "pipes-*"))
              for n in names]
     return paths + ["\0quorvel/%d/%s" % (monitor_pid, n) for n in names]
 
@@ -127,7 +127,7 @@ def monitor_killed_mid_cycle(lab, driver, runtime, results):
     results.check("[killed] the probes started", len(probes) == len(hosts), f"{probes}")
     monitor.send_signal(signal.SIGKILL)
     monitor.wait()
-    left = glob.glob(os.path.join(runtime, "quorvel-*"))
+    left = glob.glob(os.path.join(runtime, "quorvel", "pipes-*"))
     time.sleep(0.5)
     survivors = [p for p in probes if alive(p)]
     results.check("[killed] no probe outlives its monitor", survivors == [],
@@ -141,7 +141,7 @@ def monitor_killed_mid_cycle(lab, driver, runtime, results):
                   timeout=30, env=environment)
     results.check("[killed] the next monitor still probes", results_lines(run.stdout) ==
                   ["results: 1"], run.stdout)
-    remaining = os.listdir(runtime)
+    remaining = os.listdir(os.path.join(runtime, "quorvel"))
     results.check("[killed] the next cycle swept the leftover and left nothing",
                   remaining == [], f"{remaining}")
 
@@ -158,8 +158,8 @@ def main():
     with netlab.Lab(echo_hosts=2) as lab, tempfile.TemporaryDirectory() as runtime:
         os.chmod(runtime, 0o700)
         forger_outside_pid_namespace(lab, driver, runtime, results)
-        results.check("nothing left on disk after the cycles", os.listdir(runtime) == [],
-                      f"{os.listdir(runtime)}")
+        left = os.listdir(os.path.join(runtime, "quorvel"))
+        results.check("nothing left on disk after the cycles", left == [], f"{left}")
         monitor_killed_mid_cycle(lab, driver, runtime, results)
     return results.exit_code()
 

@@ -2,6 +2,7 @@
 // waits for room (and only then), and the monitor's guard makes that room by
 // refusing everyone but the probe.
 #include "multiprcfuncwin.h"
+#include "pipepath_linux.h"
 #include "pipeserver_linux.h"
 #include "testsupport.h"
 
@@ -32,7 +33,7 @@ const char* const pipe5 = pipe5name.c_str();
 // many connections it queued (each closed at once, yet still queued).
 int fillqueue(const char* name) {
     sockaddr_un address;
-    const socklen_t length = pipeserveraddress(pipeserverdirectory(), name, &address);
+    const socklen_t length = pipeaddress(pipeserverdirectory(), name, &address);
     int queued = 0;
     for (int attempt = 0; attempt < 4096; ++attempt) {
         const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);

@@ -1,10 +1,12 @@
-// The name that the monitor gives result pipe `index` and that the probe
-// opens; pipename_test holds the two programs' own copies of this rule
-// together, the other tests take it from here.
+// The name of result pipe `index`, as both programs form it.
 #pragma once
+
+#include "protocol.h"
 
 #include <string>
 
 inline std::string resultpipename(int index) {
-    return "\\\\.\\pipe\\mypipe" + std::to_string(index);
+    char name[protocoltextsize];
+    formatpipename(index, name);
+    return name;
 }

@@ -2,6 +2,7 @@
 // pipe directory.
 #include "testsupport.h"
 
+#include "pipepath_linux.h"
 #include "pipeserver_linux.h"
 #include "process_posix.h"
 
@@ -67,7 +68,7 @@ long startforger(int index, std::string_view word) {
     sockaddr_un address;
     const char* directory = pipeserverdirectory();
     const socklen_t length =
-        directory != nullptr ? pipeserveraddress(directory, name.c_str(), &address) : 0;
+        directory != nullptr ? pipeaddress(directory, name.c_str(), &address) : 0;
     const std::string bytes(word);
     const pid_t pid = fork();
     if (pid != 0) {
