@@ -185,9 +185,12 @@ std::int32_t icmp_funcwin(const char* hosttext, std::int32_t timeout, pinglogbuf
         pinglogappend(pinglog, "failed(1) err(1)\n");
         endprocess(probeexit::socketlibrary);
     }
-    const resolvedhost host = resolvehost(hosttext, pinglog);
+    // The echo handle is all a capability was for, and it is given up as soon
+    // as the handle is open (openechohandle): only then is the host's name
+    // looked up, since a lookup parses what a name server sent.
     const dynlibhandle library = bindicmplibrary(pinglog);
     const icmphandle handle = openechohandle(pinglog);
+    const resolvedhost host = resolvehost(hosttext, pinglog);
     fillechorequest();
     appendheader(host, pinglog);
     sendecho(handle, host, timeout, pinglog);

@@ -14,7 +14,8 @@ root's: a capable zendrik must not take it from there either.
 Cases, one table each:
   loading     hard link (or copy) of the capable zendrik beside an attacker's
               library; the installed library, well or badly kept
-  holding     the capabilities and no_new_privs of a probe that is waiting
+  holding     the capabilities and no_new_privs of a probe that is waiting:
+              for an echo reply, and for a name server that never answers
   broadcast   echo requests to the LAN's directed broadcast and to
               255.255.255.255: refused, so none reaches the LAN
 
@@ -107,12 +108,40 @@ class Setting:
         self.owner, self.mode = owner, mode
 
 
-def probes_command(lab, args, setting, request):
+# A name server on the monitor's loopback that takes every question and
+# answers none (for 60 s at most), and the resolv.conf that sends the probes'
+# lookups to it, bound over the system's in the private mount namespace.
+SILENT_RESOLVER = """
+import socket
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("127.0.0.1", 53))
+s.settimeout(60)
+for _ in range(1000):
+    try:
+        s.recv(512)
+    except OSError:
+        break
+"""
+STALL_LOOKUPS = r"""
+printf 'nameserver 127.0.0.1\noptions timeout:4 attempts:1\n' > "$1/resolv.conf"
+mount --bind "$1/resolv.conf" /etc/resolv.conf
+shift
+exec "$@"
+"""
+WITH_RESOLVER = '"$1" -c "$2" & sleep 0.5; shift 2; exec "$@"'
+
+
+def probes_command(lab, args, setting, request, stall_lookups=False):
     mountpoint = installation(args.installed, args.scratch)
+    parent = [sys.executable, netlab.PROBE_PARENT, request]
+    inner = lab.command(parent)
+    if stall_lookups:
+        inner = ["sh", "-c", STALL_LOOKUPS, "sh", args.scratch,
+                 *lab.command(["sh", "-c", WITH_RESOLVER, "sh", sys.executable,
+                               SILENT_RESOLVER, *parent])]
     return ["unshare", "--mount", "--propagation", "private", "sh", "-c", INSTALL, "sh",
             mountpoint, os.path.dirname(args.installed), setting.dirmode,
-            setting.library or "", setting.placing, setting.owner, setting.mode,
-            *lab.command([sys.executable, netlab.PROBE_PARENT, request])]
+            setting.library or "", setting.placing, setting.owner, setting.mode, *inner]
 
 
 def request_for(zendrik, wrapper, probes):
@@ -203,24 +232,32 @@ def status_of_waiting_probe(uid, deadline):
 
 
 def holding_cases(lab, args, granted, stranger, results):
-    request = request_for(granted, stranger.wrap([]), [(8, lab.silent_addresses[1], 3000)])
-    parent = subprocess.Popen(probes_command(lab, args, Setting(args.library), request),
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    try:
-        status = status_of_waiting_probe(stranger.uid, time.monotonic() + 10)
-    finally:
-        out, err = parent.communicate(timeout=60)
-    if status is None:
-        results.record("[holding] waiting probe found", ["no probe with a socket"], err.strip())
-        return
-    for key, expected in [("CapPrm", "0000000000000000"), ("CapEff", "0000000000000000"),
-                          ("CapInh", "0000000000000000"), ("CapAmb", "0000000000000000"),
-                          ("NoNewPrivs", "1")]:
-        seen = status.get(key)
-        results.record(f"[holding] {key} of a waiting probe",
-                       [] if seen == expected else [f"expected {expected}"], seen)
-    [result] = json.loads(out)
-    check(results, "[holding] that probe's verdict", result, 0, "dead")
+    """(what the probe waits for, host, stall lookups, exit code, word). A
+    name never counts as alive; one whose lookup fails ends the probe with 1."""
+    table = [("an echo reply", lab.silent_addresses[1], False, 0, "dead"),
+             ("a name server that never answers", "stalled.invalid", True, 1, "")]
+    for waiting, host, stall, exitcode, word in table:
+        request = request_for(granted, stranger.wrap([]), [(8, host, 3000)])
+        parent = subprocess.Popen(
+            probes_command(lab, args, Setting(args.library), request, stall_lookups=stall),
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        try:
+            status = status_of_waiting_probe(stranger.uid, time.monotonic() + 10)
+        finally:
+            out, err = parent.communicate(timeout=60)
+        if status is None:
+            results.record(f"[holding] probe waiting for {waiting} found",
+                           ["no probe with a socket"], err.strip())
+            continue
+        for key, expected in [("CapPrm", "0000000000000000"), ("CapEff", "0000000000000000"),
+                              ("CapInh", "0000000000000000"), ("CapAmb", "0000000000000000"),
+                              ("NoNewPrivs", "1")]:
+            seen = status.get(key)
+            results.record(f"[holding] {key} of a probe waiting for {waiting}",
+                           [] if seen == expected else [f"expected {expected}"], seen)
+        [result] = json.loads(out)
+        check(results, f"[holding] verdict of the probe waiting for {waiting}", result,
+              exitcode, word)
 
 
 def echo_requests_received(lab):
