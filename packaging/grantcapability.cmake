@@ -9,7 +9,7 @@
 set(zendrik "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${quorvel_zendrik_rel}")
 set(fixes
     "Until it has it, every host looks silent to users other than root. Either grant it, "
-    "as root:\n  setcap cap_net_raw+p ${zendrik}\nor let every group open ping sockets:\n"
+    "as root:\n  setcap cap_net_raw+p ${zendrik}\nor allow every group to open ping sockets:\n"
     "  sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n(see quorvel(1), PRIVILEGES).")
 string(CONCAT fixes ${fixes})
 

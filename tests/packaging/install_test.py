@@ -6,12 +6,14 @@ installed zendrik finds its echo library (which lies only in its private
 directory); the capability step, both where it can grant cap_net_raw+p and
 where it cannot and must say so, and a staged install that leaves it to the
 package; the desktop entry (desktop-file-validate) and its launcher, run with
-a stand-in quorvel; the manual pages (groff and man without warnings).
+a stand-in quorvel; the manual pages (groff and man without warnings) and
+the changelog, compressed as gzip -9n makes them.
 
 Usage: install_test.py --build BUILD_DIR --configured-prefix PREFIX [--sanitized]
 Prints "N passed, M failed"; exit status 0 when nothing failed.
 """
 import argparse
+import gzip
 import os
 import pwd
 import shutil
@@ -28,10 +30,14 @@ INSTALLED = sorted([
     "lib/quorvel/libicmpecho.so",
     "lib/quorvel/quorvel-desktop",
     "share/applications/quorvel.desktop",
+    "share/doc/quorvel/changelog.gz",
+    "share/doc/quorvel/copyright",
     "share/doc/quorvel/examples/hostlist",
     "share/icons/hicolor/64x64/apps/quorvel.png",
-    "share/man/man1/quorvel.1",
-    "share/man/man1/zendrik.1",
+    "share/lintian/overrides/quorvel",
+    "share/man/man1/quorvel.1.gz",
+    "share/man/man1/zendrik.1.gz",
+    "share/metainfo/quorvel.metainfo.xml",
     "share/quorvel/hostlist.template",
     "share/quorvel/quorvel64.ico",
 ])
@@ -70,6 +76,23 @@ def check_files(prefix, results):
                       "and readable by all",
                       executable == (name in EXECUTABLE) and bool(mode & stat.S_IROTH),
                       oct(mode))
+
+
+def check_compressed(prefix, results):
+    """Every .gz as `gzip -9n` makes it, as Debian's policy asks: no file
+    name and no time stamp in the header, so that the same sources give the
+    same bytes, and the best compression."""
+    for name in INSTALLED:
+        if not name.endswith(".gz"):
+            continue
+        with open(os.path.join(prefix, name), "rb") as f:
+            header = f.read(10)
+        name_flag, mtime, best = header[3] & 0x08, header[4:8], header[8] == 2
+        results.check(f"{name} is made by gzip -9n",
+                      header[:3] == b"\x1f\x8b\x08" and not name_flag
+                      and mtime == bytes(4) and best, header.hex())
+        with gzip.open(os.path.join(prefix, name), "rb") as f:
+            results.check(f"{name} holds text", len(f.read()) > 100)
 
 
 def check_zendrik(prefix, configured, sanitized, results):
@@ -225,8 +248,9 @@ def check_launcher(prefix, work, results):
 
 def check_manual_pages(prefix, results):
     for page in ("quorvel.1", "zendrik.1"):
-        path = os.path.join(prefix, "share/man/man1", page)
-        done = run(["groff", "-man", "-ww", "-z", path])
+        path = os.path.join(prefix, "share/man/man1", page + ".gz")
+        with gzip.open(path, "rt") as f:
+            done = run(["groff", "-man", "-ww", "-z"], input=f.read())
         results.check(f"groff finds nothing to warn about in {page}",
                       done.returncode == 0 and not done.stderr, done.stderr)
         if shutil.which("man"):
@@ -249,6 +273,7 @@ def main():
         check_capability_cases(args.build, work, results)
         prefix = os.path.join(work, "cap-self")
         check_files(prefix, results)
+        check_compressed(prefix, results)
         check_zendrik(prefix, args.configured_prefix, args.sanitized, results)
         check_desktop_entry(prefix, results)
         check_launcher(prefix, work, results)
