@@ -50,9 +50,10 @@ int mypipeopen(int number, pipeslot& slot) {
     return slot.get() == invalidpipehandle ? -1 : 0;
 }
 
-int createdochildprc(const char* commandline, childprocess& slot) {
-    // The probe learns where its pipe is from its environment.
-    if (!processstart(commandline, slot, pipeserverenvironment())) {
+int createdochildprc(const char* commandline, childprocess& slot, const pipeslot& pipe) {
+    // The probe learns where its pipe is from its environment, and of no
+    // other host's pipe.
+    if (!processstart(commandline, slot, pipeserverenvironment(pipe.get()))) {
         std::printf("CloseHandle(hThread)");
         return -1;
     }
@@ -143,7 +144,7 @@ int multiprcfuncwin(const char (*commandlines)[256], int pause, int count, int* 
         const deadline pauseend =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(pause);
         processrelease(processes[i]);
-        createdochildprc(commandlines[i], processes[i]);
+        createdochildprc(commandlines[i], processes[i], pipes[i]);
         pipeserverguard(std::span(pipes).first(used), std::span(processes).first(used),
                         std::span(taken).first(used), pauseend);
     }

@@ -29,7 +29,8 @@ long multiprclastexitcode(int index);
 
 // The four steps of a cycle, each called only by multiprcfuncwin.
 int mypipeopen(int number, pipeslot& slot);
-int createdochildprc(const char* commandline, childprocess& slot);
+// The probe is told where the pipe of its own host is.
+int createdochildprc(const char* commandline, childprocess& slot, const pipeslot& pipe);
 // The connection of the probe, when taken already while the cycle paused
 // after a start, is read from; else the read waits for it first.
 int mypipereadclose(pipeslot& slot, pipeconnection& taken, const childprocess& probe,

@@ -8,18 +8,24 @@
 #include <cstddef>
 #include <span>
 
-// Creates the pipe of that name, ready for its one client. invalidpipehandle
-// when it cannot be created. The pipes that exist at one time share one place
-// that is private to this process (see pipeserverenvironment).
+// Creates the pipe of that name, ready for its one client, in a place that
+// only its probe is told of (see pipeserverenvironment). invalidpipehandle
+// when it cannot be created. On Windows a pipe whose private name someone
+// else holds, however often it is drawn anew, is not a failure: the pipe
+// returned then is one that no client can ever open, so that the host it is
+// for goes without a verdict and the other hosts of the cycle keep theirs.
 pipehandle pipeservercreate(const char* pipename);
 
 // Releases the pipe; from then on no client can open its name.
 void pipeserverclose(pipehandle pipe);
 
-// The environment entry ("NAME=value") that a probe needs to find the pipes
-// of this process, as long as any exists; nullptr when none does. The names
-// alone do not reach a pipe: the entry holds what other users cannot learn.
-const char* pipeserverenvironment();
+// The environment entry ("NAME=value") that the probe of this pipe needs to
+// find it, as long as the pipe exists; nullptr for no pipe. The names alone
+// do not reach a pipe: the entry holds what other users cannot learn. Each
+// Windows pipe has an entry of its own (a pipe that no client can open has
+// one that names no pipe); the pipes of a Linux cycle share one directory
+// and so one entry, which is also what no pipe gives there while any exists.
+const char* pipeserverenvironment(pipehandle pipe = invalidpipehandle);
 
 // Waits until the process `client` has opened the pipe, or has ended, or the
 // deadline has passed, and returns its connection; invalidpipehandle when it

@@ -280,7 +280,8 @@ const char* pipeserverdirectory() {
     return current.pipes > 0 ? current.path.c_str() : nullptr;
 }
 
-const char* pipeserverenvironment() {
+const char* pipeserverenvironment(pipehandle /*pipe*/) {
+    // Every pipe of the cycle lies in the one cycle directory.
     return current.pipes > 0 ? current.environment.c_str() : nullptr;
 }
 

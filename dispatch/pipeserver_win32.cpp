@@ -1,18 +1,22 @@
 // The result pipe on Windows is a named pipe of one instance, in byte mode.
 //
 // Why these settings: pipe names are seen by every local user, and the first
-// to create a name owns it. Each set of pipes therefore holds a secret of 128
-// random bits (BCryptGenRandom) in its names, made anew whenever the first
-// pipe of a set is created, and passed to the probes in their environment
+// to create a name owns it. Each pipe therefore holds a secret of 128 random
+// bits (BCryptGenRandom) of its own in its name, drawn when the pipe is
+// made, and passed to its probe alone in the probe's environment
 // (pipeserverenvironment), never on a command line; the name rule is the
-// protocol's (pipepath.h). FILE_FLAG_FIRST_PIPE_INSTANCE
-// makes the creation fail rather than join a pipe that someone made first;
-// the security descriptor lets only this user open it, and
-// PIPE_REJECT_REMOTE_CLIENTS keeps other machines out. Within the user,
-// GetNamedPipeClientProcessId tells who connected, and only the probe started
-// for a host is heard (pipeacceptable): any other client is disconnected
-// unread, and the pipe listens again. With one instance, a connected client
-// keeps every other out until the monitor refuses it.
+// protocol's (pipepath.h). Whoever lists the pipes learns the secrets of
+// the pipes that exist, and nothing of the names still to come: no pipe of a
+// cycle can be taken before the monitor makes it. FILE_FLAG_FIRST_PIPE_INSTANCE
+// makes the creation fail rather than join a pipe that someone made first
+// (Wine joins all the same: the pipe's count of instances tells); such a name
+// is drawn anew a few times, and then the host goes without a verdict rather
+// than the whole cycle. The security descriptor lets only this user open a
+// pipe, and PIPE_REJECT_REMOTE_CLIENTS keeps other machines out. Within the
+// user, GetNamedPipeClientProcessId tells who connected, and only the probe
+// started for a host is heard (pipeacceptable): any other client is
+// disconnected unread, and the pipe listens again. With one instance, a
+// connected client keeps every other out until the monitor refuses it.
 //
 // The connect is overlapped, so that the wait for a probe that has not opened
 // its pipe yet can also end with the probe or at the cycle's deadline. Bytes
@@ -28,13 +32,11 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
+#include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace {
-
 
 // The most pipes one guard watches: a cycle's (and within what one wait takes).
 constexpr std::size_t guardedpipes = 32;
@@ -43,21 +45,21 @@ constexpr std::size_t guardedpipes = 32;
 // only this user open a pipe, so every client that got in is this user.
 constexpr long thisuser = 0;
 
-// The pipes that exist now share one secret.
-struct pipeset {
-    std::string secret;
-    std::string environment;
-    int pipes = 0;
-};
-pipeset current;
+// Where the secrets come from: the system's random generator, unless a test
+// has put a source of its own in its place.
+pipesecretdraw drawsecret = pipeserverrandomsecret;
 
-// One pipe: its handle, and the event of its overlapped connect.
+// One pipe: its handle, the event of its overlapped connect, and what its
+// probe is told. A pipe whose name could not be had has no handle: it never
+// listens, and its probe is told a secret that names nothing.
 struct pipestate {
     HANDLE pipe = INVALID_HANDLE_VALUE;
     HANDLE event = nullptr;
     OVERLAPPED overlapped{};
     bool listening = false; // a connect is pending or has completed unread
     bool broken = false;
+    std::string secret;
+    std::string environment;
 };
 
 pipestate* stateof(pipehandle pipe) {
@@ -70,21 +72,21 @@ HANDLE handleof(pipehandle connection) {
     return reinterpret_cast<HANDLE>(connection);
 }
 
-bool makesecret() {
-    std::array<unsigned char, 16> bytes{};
-    if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bytes.data(), static_cast<ULONG>(bytes.size()),
-                                        BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
-        return false;
-    }
-    std::string secret;
-    for (const unsigned char byte : bytes) {
-        char two[3];
-        std::snprintf(two, sizeof two, "%02x", byte);
-        secret += two;
-    }
-    current.secret = secret;
-    current.environment = std::string(pipeenvironmentname) + "=" + secret;
-    return true;
+// Whether the error of a failed creation says that the name exists already:
+// ERROR_ACCESS_DENIED for FILE_FLAG_FIRST_PIPE_INSTANCE, ERROR_PIPE_BUSY for
+// a name whose instances are all made.
+bool nametaken(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY;
+}
+
+// Whether the pipe just made is the only instance of its name. Wine lets
+// FILE_FLAG_FIRST_PIPE_INSTANCE join a pipe that someone else made with room
+// for more instances; a client could then reach the stranger's instance.
+bool alone(HANDLE pipe) {
+    DWORD instances = 0;
+    return GetNamedPipeHandleStateA(pipe, nullptr, &instances, nullptr, nullptr, nullptr, 0) !=
+               FALSE &&
+           instances == 1;
 }
 
 // A descriptor whose access list lets the user of this process in, and no
@@ -206,45 +208,80 @@ void stoplistening(pipestate& state) {
 
 } // namespace
 
-const char* pipeserversecret() {
-    return current.pipes > 0 ? current.secret.c_str() : nullptr;
+bool pipeserverrandomsecret(std::array<char, pipesecretlength + 1>& secret) {
+    std::array<unsigned char, pipesecretlength / 2> bytes{};
+    if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bytes.data(), static_cast<ULONG>(bytes.size()),
+                                        BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+        return false;
+    }
+    constexpr char digits[] = "0123456789abcdef";
+    for (std::size_t k = 0; k < bytes.size(); ++k) {
+        secret[2 * k] = digits[bytes[k] >> 4];
+        secret[2 * k + 1] = digits[bytes[k] & 0xf];
+    }
+    secret[pipesecretlength] = '\0';
+    return true;
 }
 
-const char* pipeserverenvironment() {
-    return current.pipes > 0 ? current.environment.c_str() : nullptr;
+void pipeserversetsecretdraw(pipesecretdraw draw) {
+    drawsecret = draw != nullptr ? draw : pipeserverrandomsecret;
+}
+
+const char* pipeserversecret(pipehandle pipe) {
+    if (pipe == invalidpipehandle || stateof(pipe)->secret.empty()) {
+        return nullptr;
+    }
+    return stateof(pipe)->secret.c_str();
+}
+
+const char* pipeserverenvironment(pipehandle pipe) {
+    return pipe != invalidpipehandle ? stateof(pipe)->environment.c_str() : nullptr;
 }
 
 pipehandle pipeservercreate(const char* pipename) {
-    if (current.pipes == 0 && !makesecret()) {
+    owneronly security;
+    if (security.attributes() == nullptr) {
         return invalidpipehandle;
     }
-    std::array<char, 256> full{};
-    owneronly security;
-    auto* state = new pipestate;
-    if (pipefullname(current.secret.c_str(), pipename, full) &&
-        security.attributes() != nullptr) {
-        state->pipe = CreateNamedPipeA(
+    auto state = std::make_unique<pipestate>();
+    for (int attempt = 0; attempt < pipecreateattempts; ++attempt) {
+        std::array<char, pipesecretlength + 1> secret{};
+        std::array<char, protocoltextsize> full{};
+        if (!drawsecret(secret) || !pipefullname(secret.data(), pipename, full)) {
+            return invalidpipehandle;
+        }
+        const HANDLE pipe = CreateNamedPipeA(
             full.data(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
             PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 512,
             512, 0, security.attributes());
-        state->event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (pipe == INVALID_HANDLE_VALUE) {
+            if (nametaken(GetLastError())) {
+                continue;
+            }
+            return invalidpipehandle;
+        }
+        if (!alone(pipe)) {
+            CloseHandle(pipe);
+            continue;
+        }
+        state->pipe = pipe;
+        state->secret = secret.data();
+        break;
     }
-    if (state->pipe == INVALID_HANDLE_VALUE || state->event == nullptr) {
+    state->event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (state->event == nullptr) {
         if (state->pipe != INVALID_HANDLE_VALUE) {
             CloseHandle(state->pipe);
         }
-        if (state->event != nullptr) {
-            CloseHandle(state->event);
-        }
-        delete state;
-        if (current.pipes == 0) {
-            current = pipeset{};
-        }
         return invalidpipehandle;
     }
-    ++current.pipes;
-    listen(*state);
-    return reinterpret_cast<pipehandle>(state);
+    // An empty secret is no secret at all to the probe: it finds no pipe,
+    // whatever name anyone holds, and ends with exit code 1.
+    state->environment = std::string(pipeenvironmentname) + "=" + state->secret;
+    if (state->pipe != INVALID_HANDLE_VALUE) {
+        listen(*state);
+    }
+    return reinterpret_cast<pipehandle>(state.release());
 }
 
 void pipeserverclose(pipehandle pipe) {
@@ -253,13 +290,12 @@ void pipeserverclose(pipehandle pipe) {
     }
     pipestate* state = stateof(pipe);
     stoplistening(*state);
-    DisconnectNamedPipe(state->pipe);
-    CloseHandle(state->pipe);
+    if (state->pipe != INVALID_HANDLE_VALUE) {
+        DisconnectNamedPipe(state->pipe);
+        CloseHandle(state->pipe);
+    }
     CloseHandle(state->event);
     delete state;
-    if (current.pipes > 0 && --current.pipes == 0) {
-        current = pipeset{};
-    }
 }
 
 pipehandle pipeserverawaitclient(pipehandle pipe, const childprocess& client, deadline until) {

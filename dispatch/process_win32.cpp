@@ -1,17 +1,28 @@
-// Probe processes on Windows: CreateProcessA does the program search itself
-// (the command line's first word, in the loader's order), so no program is
-// looked up here. Each probe starts suspended, joins the monitor's job object
-// and only then runs: the job ends every probe when the monitor's last handle
-// to it closes, which happens when the monitor ends in any way, so a killed
-// monitor leaves no probe behind. The process handle is the slot's waitable;
-// while the monitor holds it, the probe's id cannot be reused.
+// Probe processes on Windows. The program is the command line's first word,
+// looked for where the Linux build looks (programsearch.h): in the monitor's
+// own folder, which holds zendrik.exe, and then in the absolute entries of
+// PATH; never in the working directory, which CreateProcessA would search
+// second and anyone may have chosen, nor in a relative or empty PATH entry,
+// which lies below it. The file found is started by its full name
+// (lpApplicationName), with the command line as it is. Each probe starts
+// suspended, joins the monitor's job object and only then runs: the job ends
+// every probe when the monitor's last handle to it closes, which happens when
+// the monitor ends in any way, so a killed monitor leaves no probe behind.
+// Where the probe cannot join (Windows 7 nests no jobs, and a monitor that
+// runs inside a job there cannot put its probes into one of its own), it
+// runs outside the job: it is waited for and killed at the deadline like any
+// other, and it ends by itself with its parent (parentwatch.h). The process
+// handle is the slot's waitable; while the monitor holds it, the probe's id
+// cannot be reused.
 #include "process.h"
+#include "selfpath.h"
 
 #include <windows.h>
 
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -80,8 +91,109 @@ std::vector<char> environmentwith(const char* added) {
     return block;
 }
 
-bool createsuspended(const std::string& commandline, std::vector<char>& environment,
-                     STARTUPINFOA& startup, PROCESS_INFORMATION& info) {
+bool isblank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// The command line's first word as CreateProcessA reads it: up to the
+// closing quote when it begins with one, else up to the first blank.
+std::string firstword(const char* commandline) {
+    const char* at = commandline;
+    while (isblank(*at)) {
+        ++at;
+    }
+    if (*at == '"') {
+        const char* end = std::strchr(at + 1, '"');
+        return end != nullptr ? std::string(at + 1, end) : std::string(at + 1);
+    }
+    const char* end = at;
+    while (*end != '\0' && !isblank(*end)) {
+        ++end;
+    }
+    return {at, end};
+}
+
+bool isfile(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool isseparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// "C:\..." or a UNC name: a path that means the same from every working
+// directory. "\dir", "dir" and "C:dir" do not.
+bool isabsolute(std::string_view path) {
+    const bool drive = path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
+                       path[1] == ':' && isseparator(path[2]);
+    const bool unc = path.size() >= 3 && isseparator(path[0]) && isseparator(path[1]);
+    return drive || unc;
+}
+
+// The absolute entries of PATH, each without the quotes it may be written in.
+std::vector<std::string> absolutesearchpath() {
+    std::vector<std::string> directories;
+    const DWORD size = GetEnvironmentVariableA("PATH", nullptr, 0);
+    if (size == 0) {
+        return directories;
+    }
+    std::string path(size, '\0');
+    const DWORD n = GetEnvironmentVariableA("PATH", path.data(), size);
+    path.resize(n < size ? n : 0);
+    std::string entry;
+    bool quoted = false;
+    for (std::size_t k = 0; k <= path.size(); ++k) {
+        const char c = k < path.size() ? path[k] : ';';
+        if (c == '"') {
+            quoted = !quoted;
+        } else if (c == ';' && !quoted) {
+            if (isabsolute(entry)) {
+                directories.push_back(entry);
+            }
+            entry.clear();
+        } else {
+            entry += c;
+        }
+    }
+    return directories;
+}
+
+// The file that runs for the program word, or "" when there is none. A word
+// without an ending names "<word>.exe", as for CreateProcessA; a word with a
+// path is taken as it is.
+std::string findprogram(std::string word) {
+    if (word.empty()) {
+        return {};
+    }
+    if (word.find_first_of("\\/:") != std::string::npos) {
+        return word;
+    }
+    if (word.find('.') == std::string::npos) {
+        word += ".exe";
+    }
+    std::vector<std::string> directories;
+    const auto own = programdirectory();
+    if (own[0] != '\0') {
+        directories.emplace_back(own.data());
+    }
+    for (std::string& entry : absolutesearchpath()) {
+        directories.push_back(std::move(entry));
+    }
+    for (std::string& directory : directories) {
+        if (!isseparator(directory.back())) {
+            directory += '\\';
+        }
+        if (std::string file = directory + word; isfile(file)) {
+            return file;
+        }
+    }
+    return {};
+}
+
+bool createsuspended(const std::string& program, const std::string& commandline,
+                     std::vector<char>& environment, STARTUPINFOA& startup,
+                     PROCESS_INFORMATION& info) {
     // Wine, when busy, now and then fails a process creation with
     // ERROR_INTERNAL_ERROR and succeeds at the next attempt. One more attempt
     // keeps such a hiccup from showing a host as silent for a whole cycle;
@@ -89,7 +201,7 @@ bool createsuspended(const std::string& commandline, std::vector<char>& environm
     for (int attempt = 0; attempt < 2; ++attempt) {
         // CreateProcessA may write into its command line.
         std::string line = commandline;
-        if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE,
+        if (CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, FALSE,
                            CREATE_NO_WINDOW | CREATE_SUSPENDED, environment.data(), nullptr,
                            &startup, &info) != FALSE) {
             return true;
@@ -109,20 +221,24 @@ childprocess::~childprocess() {
 
 bool processstart(const char* commandline, childprocess& slot, const char* added) {
     processrelease(slot);
-    const HANDLE job = probejob();
-    if (job == nullptr) {
+    const std::string program = findprogram(firstword(commandline));
+    if (program.empty()) {
         return false;
     }
     std::vector<char> environment = environmentwith(added);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!createsuspended(commandline, environment, startup, info)) {
+    if (!createsuspended(program, commandline, environment, startup, info)) {
         return false;
     }
-    // A probe outside the job could outlive the monitor: it never runs.
-    if (AssignProcessToJobObject(job, info.hProcess) == FALSE ||
-        ResumeThread(info.hThread) == static_cast<DWORD>(-1)) {
+    // A probe that cannot join the job (see above), or finds none, runs all
+    // the same: its host's verdict is worth more than the job's guarantee,
+    // which the probe's own watch on its parent stands in for.
+    if (const HANDLE job = probejob(); job != nullptr) {
+        AssignProcessToJobObject(job, info.hProcess);
+    }
+    if (ResumeThread(info.hThread) == static_cast<DWORD>(-1)) {
         TerminateProcess(info.hProcess, killedexitcode);
         WaitForSingleObject(info.hProcess, INFINITE);
         CloseHandle(info.hThread);

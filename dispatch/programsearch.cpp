@@ -61,21 +61,19 @@ std::vector<std::string> splitcommandline(std::string_view commandline) {
     return words;
 }
 
-std::vector<std::string> programsearchdirs(std::string_view exedir, std::string_view cwd,
-                                           const char* searchpath) {
+std::vector<std::string> programsearchdirs(std::string_view exedir, const char* searchpath) {
     std::vector<std::string> dirs;
     if (!exedir.empty()) {
         dirs.emplace_back(exedir);
-    }
-    if (!cwd.empty()) {
-        dirs.emplace_back(cwd);
     }
     const std::string path = searchpath != nullptr ? searchpath : defaultsearchpath();
     std::string_view rest = path;
     for (;;) {
         const auto colon = rest.find(':');
         const std::string_view entry = rest.substr(0, colon);
-        dirs.emplace_back(entry.empty() ? std::string_view(".") : entry);
+        if (entry.starts_with('/')) {
+            dirs.emplace_back(entry);
+        }
         if (colon == std::string_view::npos) {
             break;
         }

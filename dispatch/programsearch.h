@@ -1,8 +1,8 @@
-// How a probe command line becomes a program and its arguments where the
-// platform does not do it itself (Win32's CreateProcessA does): used by
-// process_posix.cpp, kept apart so that it can be tested on its own. The
-// rules live in programsearch.cpp; the few facts they need from the system
-// come from the platform's file (programsearch_linux.cpp).
+// How a probe command line becomes a program and its arguments on POSIX:
+// used by process_posix.cpp, kept apart so that it can be tested on its own.
+// The rules live in programsearch.cpp; the few facts they need from the
+// system come from the platform's file (programsearch_linux.cpp). Windows
+// keeps the same order of places in process_win32.cpp, in its own terms.
 #pragma once
 
 #include <span>
@@ -16,15 +16,16 @@
 std::vector<std::string> splitcommandline(std::string_view commandline);
 
 // The directories searched for a program named without a slash, in order: the
-// directory of the monitor's own executable, the current directory, then each
-// entry of the search path (an empty entry meaning the current directory).
-// An empty exedir or cwd is left out; a missing search path means the
-// system's default one.
-std::vector<std::string> programsearchdirs(std::string_view exedir, std::string_view cwd,
-                                           const char* searchpath);
+// directory of the monitor's own executable, then each absolute entry of the
+// search path. The current directory is never searched, and neither is an
+// empty or relative entry, which means it or a place below it: whoever
+// started the monitor, or anyone who can write there, chose what it holds.
+// An empty exedir is left out; a missing search path means the system's
+// default one.
+std::vector<std::string> programsearchdirs(std::string_view exedir, const char* searchpath);
 
-// The same list for this process: its executable's directory, its current
-// directory and $PATH. From the platform's file.
+// The same list for this process: its executable's directory and $PATH.
+// From the platform's file.
 std::vector<std::string> programsearchdirs();
 
 // True when the path names a regular file that this process may run. From

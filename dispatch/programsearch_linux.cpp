@@ -1,10 +1,8 @@
 // What the program search asks of Linux: whether a file can be run, the
-// monitor's own directory, the current directory and the system's default
-// search path.
+// monitor's own directory and the system's default search path.
 #include "programsearch.h"
 #include "selfpath.h"
 
-#include <climits>
 #include <cstdlib>
 #include <string>
 #include <sys/stat.h>
@@ -14,11 +12,6 @@ namespace {
 
 std::string exedirectory() {
     return programdirectory().data();
-}
-
-std::string currentdirectory() {
-    char path[PATH_MAX];
-    return getcwd(path, sizeof path) != nullptr ? std::string(path) : std::string();
 }
 
 } // namespace
@@ -40,5 +33,5 @@ std::string defaultsearchpath() {
 }
 
 std::vector<std::string> programsearchdirs() {
-    return programsearchdirs(exedirectory(), currentdirectory(), std::getenv("PATH"));
+    return programsearchdirs(exedirectory(), std::getenv("PATH"));
 }

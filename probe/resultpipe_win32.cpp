@@ -2,11 +2,12 @@
 // probe opens it with CreateFileA and writes its word with WriteFile.
 //
 // Pipe names are seen by every local user, so a name formed from "-i" alone
-// could be created first, opened or flooded by anyone. The monitor's names
-// therefore hold a secret of 128 random bits that reaches the probes in their
-// environment, QUORVEL_PIPES, never on a command line; the name rule is the
-// protocol's (pipepath.h). A probe started by hand has no such variable,
-// finds no pipe and ends with exit code 1.
+// could be created first, opened or flooded by anyone. Each of the monitor's
+// names therefore holds a secret of 128 random bits of its own, which reaches
+// that pipe's probe alone in its environment, QUORVEL_PIPES, never on a
+// command line; the name rule is the protocol's (pipepath.h). A probe started
+// by hand has no such variable, and one whose pipe could not be made is told
+// an empty one: it finds no pipe and ends with exit code 1.
 //
 // The probe trusts the other end only when it is its own parent
 // (GetNamedPipeServerProcessId): whoever else set the variable or made a pipe

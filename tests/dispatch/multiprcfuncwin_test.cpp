@@ -1,6 +1,7 @@
 // Whole cycles of multiprcfuncwin with stand-in probes: the exact trace, the
 // results and what is left behind.
 #include "multiprcfuncwin.h"
+#include "platformfacts.h"
 #include "testsupport.h"
 
 #include <chrono>
@@ -98,7 +99,7 @@ TEST_F(Cycle, ExitCodesOfAnEarlierCycleDoNotOutliveTheNext) {
         {"no hosts", [] { return runcycle({standin(0, "exit 5")}, 0, 0); }},
         {"pipe creation failed",
          [] {
-             const pipeslot taken(pipeservercreate(resultpipename(1).c_str()));
+             const pipecreationfault fault(1);
              return runcycle({standin(0, "exit 5"), standin(1, "exit 5")}, 0);
          }},
     };
@@ -133,10 +134,8 @@ TEST_F(Cycle, ProgramMissingEveryHostFailsButTheCycleEnds) {
 }
 
 TEST_F(Cycle, PipeCreationFailingAtHost2Of5ReleasesTheFirstTwoAndStartsNothing) {
-    // This process is the monitor: taking the address of its pipe 2 makes
-    // the cycle's own creation of that pipe fail.
-    const pipeslot taken(pipeservercreate(resultpipename(2).c_str()));
-    ASSERT_NE(invalidpipehandle, taken.get());
+    const pipecreationfault fault(2);
+    ASSERT_TRUE(fault.armed());
     const int before = countdescriptors();
     std::vector<std::string> lines;
     lines.reserve(5);

@@ -29,7 +29,8 @@ TEST(PipeServer, ProbeThatConnectedWroteAndEndedIsStillHeard) {
     const pipeslot pipe(pipeservercreate(pipe0));
     ASSERT_NE(invalidpipehandle, pipe.get());
     childprocess probe;
-    ASSERT_TRUE(processstart(standin(0, "say alive").c_str(), probe, pipeserverenvironment()));
+    ASSERT_TRUE(processstart(standin(0, "say alive").c_str(), probe,
+                             pipeserverenvironment(pipe.get())));
     waituntilended(probe);
     ASSERT_TRUE(processended(probe));
     const auto until = steady_clock::now() + seconds(5);
@@ -43,7 +44,8 @@ TEST(PipeServer, ProbeThatConnectedWroteAndEndedIsStillHeard) {
 TEST(PipeServer, WaitForAConnectionEndsWhenTheProbeEndsWithoutOne) {
     const pipeslot pipe(pipeservercreate(pipe0));
     childprocess probe;
-    ASSERT_TRUE(processstart(standin(0, "never 100").c_str(), probe, pipeserverenvironment()));
+    ASSERT_TRUE(processstart(standin(0, "never 100").c_str(), probe,
+                             pipeserverenvironment(pipe.get())));
     const auto until = steady_clock::now() + seconds(60);
     EXPECT_EQ(invalidpipehandle, pipeserverawaitclient(pipe.get(), probe, until));
     EXPECT_LT(steady_clock::now() + seconds(30), until) << "it waited for the deadline";
@@ -52,7 +54,8 @@ TEST(PipeServer, WaitForAConnectionEndsWhenTheProbeEndsWithoutOne) {
 TEST(PipeServer, ReadOfASilentConnectionEndsAtTheDeadline) {
     const pipeslot pipe(pipeservercreate(pipe0));
     childprocess probe;
-    ASSERT_TRUE(processstart(standin(0, "hold 20000").c_str(), probe, pipeserverenvironment()));
+    ASSERT_TRUE(processstart(standin(0, "hold 20000").c_str(), probe,
+                             pipeserverenvironment(pipe.get())));
     const auto until = steady_clock::now() + seconds(5);
     const pipeconnection connection(pipeserverawaitclient(pipe.get(), probe, until));
     ASSERT_NE(invalidpipehandle, connection.get());
@@ -65,9 +68,12 @@ TEST(PipeServer, ReadOfASilentConnectionEndsAtTheDeadline) {
 TEST(PipeServer, AClosedPipeCannotBeOpened) {
     const pinnedpipes pin; // the directory stays; only the pipe is gone
     pipeslot pipe(pipeservercreate(pipe0));
+    ASSERT_NE(invalidpipehandle, pipe.get());
+    // What the probe was told while its pipe existed.
+    const std::string environment = pipeserverenvironment(pipe.get());
     pipe.reset();
     childprocess probe;
-    ASSERT_TRUE(processstart(standin(0, "say alive").c_str(), probe, pipeserverenvironment()));
+    ASSERT_TRUE(processstart(standin(0, "say alive").c_str(), probe, environment.c_str()));
     ASSERT_EQ(waitoutcome::ended, processwait(probe, steady_clock::now() + seconds(10)));
     long code = 0;
     ASSERT_TRUE(processexitcode(probe, code));

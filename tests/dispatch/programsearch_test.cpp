@@ -30,14 +30,31 @@ TEST(SplitCommandLine, WordsAndQuotes) {
     }
 }
 
-TEST(ProgramSearchDirs, OwnDirectoryThenCurrentThenSearchPath) {
-    EXPECT_EQ((words{"/opt/q/", "/home/u", "/usr/bin", "/bin"}),
-              programsearchdirs("/opt/q/", "/home/u", "/usr/bin:/bin"));
-    EXPECT_EQ((words{"/opt/q/", "/home/u", ".", "/bin", "."}),
-              programsearchdirs("/opt/q/", "/home/u", ":/bin:"));
-    EXPECT_EQ((words{"/home/u", "/bin"}), programsearchdirs("", "/home/u", "/bin"));
-    const words fallback = programsearchdirs("/opt/q/", "/home/u", nullptr);
+// The monitor's own directory, then the absolute entries of the search path:
+// never the current directory, nor an entry that means it or lies below it.
+TEST(ProgramSearchDirs, OwnDirectoryThenAbsoluteSearchPathEntries) {
+    const struct {
+        const char* exedir;
+        const char* searchpath;
+        words expected;
+    } cases[] = {
+        {"/opt/q/", "/usr/bin:/bin", {"/opt/q/", "/usr/bin", "/bin"}},
+        {"/opt/q/", ":/bin:", {"/opt/q/", "/bin"}},
+        {"/opt/q/", ".:bin:./bin:../bin:~/bin:/bin", {"/opt/q/", "/bin"}},
+        {"/opt/q/", "", {"/opt/q/"}},
+        {"/opt/q/", "::", {"/opt/q/"}},
+        {"", "/bin", {"/bin"}},
+        {"", "/usr/local/bin:sbin:/usr/bin", {"/usr/local/bin", "/usr/bin"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.expected, programsearchdirs(c.exedir, c.searchpath))
+            << "exedir \"" << c.exedir << "\", PATH \"" << c.searchpath << "\"";
+    }
+    const words fallback = programsearchdirs("/opt/q/", nullptr);
     EXPECT_NE(fallback.end(), std::find(fallback.begin(), fallback.end(), "/usr/bin"));
+    for (const std::string& dir : fallback) {
+        EXPECT_EQ('/', dir.front()) << dir;
+    }
 }
 
 // Three directories searched in order, each holding a different mix of files.

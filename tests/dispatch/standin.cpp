@@ -13,10 +13,11 @@
 //   hang           sleep 60 s without opening the pipe
 //   report         write "fds=N nice=N cwd=DIR mark=$QUORVEL_TEST_MARK", N
 //                  counting its own open descriptors before the pipe is opened
-//   forge TEXT     keep trying for 3 s to open the pipe, then as "say": a
-//                  client that is not the probe, for the tests on Windows,
-//                  where only a child of the monitor gets past the probe's
-//                  own check of the pipe's server
+//   forge TEXT     keep trying for 3 s to open the pipe, wherever it may be
+//                  (standinforgerplaces), then as "say": a client that is
+//                  not the probe, for the tests on Windows, where only a
+//                  child of the monitor gets past the probe's own check of
+//                  the pipe's server
 //
 // "-x CODE" before the behaviour sets the exit code after a report (default 0).
 // Like zendrik, it ends with exit code 1 when its pipe cannot be opened.
@@ -113,13 +114,18 @@ int main(int argc, char** argv) {
     if (behaviour == "forge") {
         const std::string bytes = unescape(arg(1));
         const auto giveup = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-        while (!deliver(index, &bytes)) {
+        for (;;) {
+            for (const std::string& place : standinforgerplaces()) {
+                standinuseplace(place);
+                if (deliver(index, &bytes)) {
+                    return exitcode;
+                }
+            }
             if (std::chrono::steady_clock::now() >= giveup) {
                 return 1;
             }
             sleepmsec(1);
         }
-        return exitcode;
     }
     std::string bytes;
     if (behaviour == "say") {

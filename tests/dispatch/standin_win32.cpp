@@ -1,6 +1,10 @@
 #include "standinplatform.h"
 
+#include "pipelist.h"
+
 #include <windows.h>
+
+#include <cstdlib>
 
 void standincrash() {
     // Without this, an unhandled exception may open the error reporting
@@ -28,4 +32,14 @@ std::string standindirectory() {
     char cwd[MAX_PATH + 1] = {};
     const DWORD n = GetCurrentDirectoryA(sizeof cwd, cwd);
     return n > 0 && n < sizeof cwd ? std::string(cwd, n) : std::string("?");
+}
+
+// The test that starts a forger names in QUORVEL_TEST_PIPELIST the file in
+// which it hands over what a listing would show, for Wine.
+std::vector<std::string> standinforgerplaces() {
+    return pipelistsecrets(std::getenv("QUORVEL_TEST_PIPELIST"));
+}
+
+void standinuseplace(const std::string& place) {
+    _putenv_s("QUORVEL_PIPES", place.c_str());
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Ends the process as a crash does: by a signal on Linux, by an unhandled
 // exception on Windows, so that the monitor sees the platform's own exit code
@@ -17,3 +18,12 @@ int standinpriority();
 
 // The current directory, "?" when it cannot be read.
 std::string standindirectory();
+
+// Where a forger (the behaviour "forge") may find its pipe now, each as a
+// value of QUORVEL_PIPES: on Linux the one it was started with; on Windows
+// the secret of every quorvel pipe it can see, as every local user can
+// (tests/windows/pipelist.h).
+std::vector<std::string> standinforgerplaces();
+
+// Makes `place` what the pipe client takes from QUORVEL_PIPES.
+void standinuseplace(const std::string& place);

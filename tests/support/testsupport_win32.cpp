@@ -1,5 +1,5 @@
 // The dispatcher tests' helpers that look at Windows itself: handles, the
-// process list and the secret that names the pipes.
+// process list and the secrets that name the pipes.
 #include "testsupport.h"
 
 #include "pipeserver_win32.h"
@@ -9,7 +9,10 @@
 
 #include <tlhelp32.h>
 
+#include <array>
+#include <fstream>
 #include <map>
+#include <string>
 
 namespace {
 
@@ -18,6 +21,22 @@ namespace {
 std::map<long, HANDLE>& forgers() {
     static std::map<long, HANDLE> running;
     return running;
+}
+
+// Where the secrets of this process's pipes are handed to the forgers, as
+// the pipe list would show them (Wine lists none); "" while no forger runs.
+std::string& handedlist() {
+    static std::string path;
+    return path;
+}
+
+// Draws as the monitor does, and lists each secret for the forgers.
+bool drawandhand(std::array<char, pipesecretlength + 1>& secret) {
+    if (!pipeserverrandomsecret(secret)) {
+        return false;
+    }
+    std::ofstream(handedlist(), std::ios::app) << secret.data() << "\n";
+    return true;
 }
 
 } // namespace
@@ -70,11 +89,25 @@ crashoutcome crashedprobe() {
 // The stand-in in its "forge" behaviour, started as a child of this process
 // outside the dispatcher: it gets past the probe's own check of the pipe's
 // server, as any program this user starts from the monitor could, and so
-// leaves the refusal to the monitor's check of its client.
+// leaves the refusal to the monitor's check of its client. Each pipe has a
+// name of its own, which every local user can list: the forger tries its
+// index with every secret it sees, those of the pipes this process makes
+// from now on among them (handed to it through a file, for Wine).
 long startforger(int index, std::string_view word) {
+    if (handedlist().empty()) {
+        char directory[MAX_PATH + 1] = {};
+        char file[MAX_PATH + 1] = {};
+        if (GetTempPathA(sizeof directory, directory) == 0 ||
+            GetTempFileNameA(directory, "qvf", 0, file) == 0) {
+            return 0;
+        }
+        handedlist() = file;
+        pipeserversetsecretdraw(drawandhand);
+    }
+    const std::string place = "QUORVEL_TEST_PIPELIST=" + handedlist();
     childprocess forger;
     if (!processstart(standin(index, "forge " + std::string(word)).c_str(), forger,
-                      pipeserverenvironment())) {
+                      place.c_str())) {
         return 0;
     }
     const long pid = forger.id();
@@ -102,9 +135,17 @@ int forgerexitcode(long pid) {
     const bool ended = WaitForSingleObject(process, 10000) == WAIT_OBJECT_0 &&
                        GetExitCodeProcess(process, &code) != FALSE;
     CloseHandle(process);
+    if (forgers().empty() && !handedlist().empty()) {
+        pipeserversetsecretdraw(nullptr);
+        DeleteFileA(handedlist().c_str());
+        handedlist().clear();
+    }
     return ended ? static_cast<int>(code) : -1;
 }
 
+// On Windows a held pipe shares nothing with the others: each pipe's name
+// holds a secret of its own. It is held all the same, so that the tests that
+// use it see the same pipes on both systems.
 pinnedpipes::pinnedpipes() : pipe_(pipeservercreate(resultpipename(31).c_str())) {}
 
 pinnedpipes::~pinnedpipes() {
@@ -112,6 +153,6 @@ pinnedpipes::~pinnedpipes() {
 }
 
 std::string pinnedpipes::directory() const {
-    const char* secret = pipeserversecret();
+    const char* secret = pipeserversecret(pipe_);
     return secret != nullptr ? secret : "";
 }
