@@ -1,5 +1,6 @@
 // quorvel: shows whether the hosts of a small network answer, one button per host.
 #include "cycle.h"
+#include "dllsearch.h"
 #include "history.h"
 #include "priority.h"
 #include "settings.h"
@@ -11,6 +12,7 @@
 #include <gtk/gtk.h>
 
 int main(int argc, char** argv) {
+    limitdllsearch();
     linebufferedtrace();
     setidlepriority();
     // GTK takes its own options out first. The display is opened only after

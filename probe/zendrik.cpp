@@ -3,6 +3,7 @@
 // how far it got (0 reported, 1 bad command line, failed name lookup or no
 // pipe, 2 to 5 the echo could not be set up).
 #include "commandline.h"
+#include "dllsearch.h"
 #include "parentwatch.h"
 #include "pingonece_funcwin.h"
 #include "protocol.h"
@@ -38,6 +39,7 @@ int reportverdict(const char* pipename, const char* word, std::int32_t timeout) 
 } // namespace
 
 int main(int argc, char* argv[]) {
+    limitdllsearch();
     // An orphan has no one to report to: whoever holds its pipe's name by
     // the time it would write is a stranger.
     if (!endwithparent()) {

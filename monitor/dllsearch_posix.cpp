@@ -1,0 +1,7 @@
+// The dynamic linker searches the working directory only where the one who
+// started the program asked for it (an empty or relative entry of
+// LD_LIBRARY_PATH, which a program with raised privileges ignores): nothing
+// to limit here.
+#include "dllsearch.h"
+
+void limitdllsearch() {}

@@ -1,0 +1,10 @@
+// Where the libraries that zendrik loads by name once it runs may come from.
+#pragma once
+
+// Limits the search for a library named without a path to the program's
+// own folder and the system's: never the working directory or PATH, where
+// another user may have left a file of that name. Called first thing in
+// main, before anything loads a library: what the echo library and the
+// system load by name later is then found there or not at all. A no-op
+// where the system searches no such place of its own accord.
+void limitdllsearch();
