@@ -24,6 +24,12 @@ out buttons and would not show where a button is.
 Leaves a screenshot of the window after the cycle in the working directory
 (quorvel-windows.png). Needs root (exit 77 without).
 
+Before the window, and without root, what the zip passes on of other
+people's work (check_licences): every DLL in it is listed in
+README-windows.txt with a folder under licenses/ that holds a licence text,
+and the list names no DLL that is not there; COPYING is the GPL version 3;
+the GCC Runtime Library Exception covers the runtime linked into the programs.
+
   window.py WINE ZIP
 """
 import os
@@ -193,6 +199,51 @@ def check_exit(quorvel):
         raise Failure(f"EXIT: status {status}, last lines {rest}")
 
 
+def check_licences(zip_path):
+    """The licence texts in the zip, for every DLL in it; the failures."""
+    with zipfile.ZipFile(zip_path) as archive:
+        names = [name for name in archive.namelist() if not name.endswith("/")]
+        (top,) = {name.split("/")[0] for name in names}
+        inside = {name[len(top) + 1:] for name in names}
+
+        def text(name):
+            return archive.read(f"{top}/{name}").decode("utf-8", "replace")
+
+        dlls = sorted(name for name in inside if "/" not in name and name.lower().endswith(".dll"))
+        failures = []
+        if not dlls:
+            failures.append("the zip holds no DLL")
+        readme = text("README-windows.txt") if "README-windows.txt" in inside else ""
+        # "    DLLs: a.dll b.dll" followed by "    licence texts: licenses\<folder>\"
+        entry = r"^    DLLs: (.*)\n    licence texts: licenses\\([^\\\n]+)\\$"
+        listed = {}
+        for files, folder in re.findall(entry, readme, re.MULTILINE):
+            for dll in files.split():
+                if dll.lower().endswith(".dll"):
+                    listed[dll] = folder
+        for dll in dlls:
+            folder = listed.get(dll)
+            if folder is None:
+                failures.append(f"{dll} is not in README-windows.txt's list of licences")
+                continue
+            texts = [name for name in inside if name.startswith(f"licenses/{folder}/")]
+            if not any(re.search(r"licen[cs]e", text(name), re.IGNORECASE) for name in texts):
+                failures.append(f"{dll}: no licence text in licenses/{folder}/ ({texts})")
+        absent = sorted(set(listed) - set(dlls))
+        if absent:
+            failures.append(f"README-windows.txt lists DLLs that the zip lacks: {absent}")
+        copying = text("COPYING") if "COPYING" in inside else ""
+        if not re.match(r"\s*GNU GENERAL PUBLIC LICENSE\s+Version 3,", copying):
+            failures.append("COPYING is not the GNU General Public License, version 3")
+        if not any("GCC RUNTIME LIBRARY EXCEPTION" in text(name) for name in inside
+                   if name.startswith("licenses/")):
+            failures.append("no GCC Runtime Library Exception in licenses/ for the runtime "
+                            "linked into the programs")
+    print(f"licences: {len(dlls)} DLLs, each with its texts in licenses/"
+          if not failures else "licences:\n  " + "\n  ".join(failures), flush=True)
+    return failures
+
+
 def run(lab, wine, zip_path, workdir):
     folder = unpack(zip_path, os.path.join(workdir, "unpacked"))
     server, display = start_display(lab)
@@ -224,12 +275,15 @@ def run(lab, wine, zip_path, workdir):
 
 def main():
     wine, zip_path = sys.argv[1:3]
-    if not netlab.is_root():
-        return skip("the lab's namespaces need root")
     if not os.path.exists(zip_path):
         print(f"FAIL: no {zip_path}: build it first (cmake --build build-windows --target "
               "package)")
         return 1
+    if check_licences(zip_path):
+        print("FAIL: the zip's licences")
+        return 1
+    if not netlab.is_root():
+        return skip("the lab's namespaces need root")
     started = time.monotonic()
     with netlab.Lab(echo_hosts=2) as lab, \
             tempfile.TemporaryDirectory(prefix="quorvel-winwindow-") as workdir:
