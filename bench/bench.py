@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """quorvel's benchmark: probe cycle wall time against its design floor and
 against fping, one probe against ping, and the monitor's memory and
 processor time. Needs root (the lab's namespaces). scripts/bench builds the

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The monitor's share of the benchmark: quorvel's peak memory over its probe
 cycles and the processor time it spends in and between them.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs one program once and reports how long it took from its start to its
 // end and the most memory it held:
 //

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Cross build for 64-bit Windows with Debian's MinGW-w64 (x86_64-w64-mingw32),
 # the programs tested under Wine:
 #   cmake --toolchain cmake/mingw-w64.cmake -B build-windows

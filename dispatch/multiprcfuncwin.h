@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The probe dispatcher: one probe cycle's processes and result pipes.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Who may speak for a host through its result pipe. Kept apart from the
 // platform's pipe code so that the rule itself can be tested and fuzzed.
 #pragma once

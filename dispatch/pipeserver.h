@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Server end of the result pipe: the monitor creates one per host and cycle,
 // takes one verdict from it and releases it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The result pipe on POSIX is a Unix stream socket, bound as a file in a
 // directory that only this process's user can enter.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the Linux result pipes add to pipeserver.h: where the pipes live, for
 // the tests that look at them from outside.
 #pragma once

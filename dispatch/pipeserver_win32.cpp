@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The result pipe on Windows is a named pipe of one instance, in byte mode.
 //
 // Why these settings: pipe names are seen by every local user, and the first

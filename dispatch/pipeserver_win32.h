@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the Windows result pipes add to pipeserver.h: the secret in each
 // pipe's name, for the tests that look at them from outside, and where the
 // secrets come from, for the tests that must know a name before it is made.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How the monitor judges the bytes a probe sent through its result pipe.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Probe processes of one cycle: start, wait with a deadline, exit code, and
 // release. The dispatcher sees only this interface; process_posix.cpp fills it
 // for Linux, and a Win32 file can fill it with CreateProcessA and friends.

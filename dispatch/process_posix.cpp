@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Probe processes on Linux: posix_spawn to start them (glibc reports a failed
 // exec as posix_spawn's own result, so a start that fails is known for
 // certain), a pidfd to sleep on until one ends, waitid(WNOWAIT) to look

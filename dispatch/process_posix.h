@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the POSIX probe processes add to process.h, for tests.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Probe processes on Windows. The program is the command line's first word,
 // looked for where the Linux build looks (programsearch.h): in the monitor's
 // own folder, which holds zendrik.exe, and then in the absolute entries of

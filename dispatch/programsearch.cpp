@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rules by which a probe command line becomes a program and its
 // arguments: the same on every system that does not do it itself. Only
 // whether a file can be run is asked of the platform.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How a probe command line becomes a program and its arguments on POSIX:
 // used by process_posix.cpp, kept apart so that it can be tested on its own.
 // The rules live in programsearch.cpp; the few facts they need from the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the program search asks of Linux: whether a file can be run, the
 // monitor's own directory and the system's default search path.
 #include "programsearch.h"

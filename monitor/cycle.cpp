@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The probe cycle and the two operating modes: automatic (a cycle every 20 s
 // from the probe timer) and manual (a cycle when UPDATE is pressed), and the
 // wake-up of a host that did not answer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The probe cycle, the two operating modes and the wake-up of a host: the
 // handlers the window's buttons and the probe timer call.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the libraries that quorvel loads by name once it runs may come from.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SetDefaultDllDirectories came to Windows 7 with update KB2533623; it is
 // looked up rather than imported, so that a Windows 7 without it still starts
 // the program, which then at least takes the working directory out of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What each host did across the probe cycles of this run: when it last
 // answered, since when it has been silent, and which changes are worth a
 // desktop notification. Nothing here touches the window or the bus, so the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The host table: the hosts the monitor watches, read once from the host list file.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quorvel: shows whether the hosts of a small network answer, one button per host.
 #include "cycle.h"
 #include "dllsearch.h"

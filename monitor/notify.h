@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Desktop notifications of changes, through the desktop's notification
 // service. Nothing here reaches standard output: the trace stays as it is.
 #pragma once

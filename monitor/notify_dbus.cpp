@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The freedesktop notification interface on the session bus, called through
 // GDBus, which GTK brings along anyway. The call is asynchronous: a slow or
 // absent service must not hold the window, which a probe cycle has just

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows has no freedesktop notification service, and its own (a tray icon
 // with balloons) would need a window of its own that nothing else here uses.
 // The option is kept, so that one command line serves both platforms, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The idle priority class is the lowest there is; every process started later
 // inherits it.
 #include "priority.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Without the right to open an ICMP socket every probe fails in the same way
 // and every host looks silent, which a user cannot tell from a dead network.
 // One hint per run is enough: the cause does not change from cycle to cycle,

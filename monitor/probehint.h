@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Advice for the user when the probes cannot do their work at all, written to
 // standard error so that the trace on standard output stays as it is.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // On Linux a probe opens its ICMP socket either through ping sockets, which
 // net.ipv4.ping_group_range grants to groups, or through the capability
 // CAP_NET_RAW on the zendrik file itself; both are root's to grant.

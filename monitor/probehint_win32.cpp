@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // On Windows the echo goes through the system's ICMP.DLL, which needs no
 // privilege: when IcmpCreateFile fails there, the system itself refused the
 // echo service, and only its network set-up can be looked at.

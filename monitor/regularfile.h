@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a file that must be a plain file, whatever the path turns out to
 // name by the time it is opened.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opened first, without blocking (a FIFO without a writer would hold the
 // open for ever, and one swapped in after a check of the path would slip
 // past it), then judged by fstat on what was opened.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opened first, then judged on what was opened: a disk file (GetFileType),
 // and not a directory. A named pipe or a device in its place is refused
 // without a read that could block.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Wake-on-LAN sender: one magic packet for a host's hardware address.
 #pragma once
 

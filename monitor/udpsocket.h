@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The few socket operations the Wake-on-LAN sender needs: one UDP datagram to
 // one IPv4 address and port.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Wake-on-LAN sender's socket on Windows Sockets, which must be started
 // (version 2.2) before a socket can be opened and stopped after.
 #include "udpsocket.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The monitor's one window: a button per host in rows of eight, a spacer, and
 // the row of five command buttons; and the operations that set their looks.
 #pragma once

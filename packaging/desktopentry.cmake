@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Run by `cmake --install` (and by cpack's staged install): writes the desktop
 # entry for the prefix actually installed to, which may differ from the one
 # configured (`cmake --install --prefix`). Expects quorvel_desktop_template,

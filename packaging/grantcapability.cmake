@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Run by `cmake --install` after zendrik is in place: grants zendrik the one
 # capability it needs to open a raw ICMP socket, CAP_NET_RAW, as a permitted
 # capability (zendrik raises it for that socket alone), so that users other

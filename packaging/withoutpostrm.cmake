@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Run by cpack once it has built the Debian package (CPACK_POST_BUILD_SCRIPTS):
 # takes out the postrm that CPack wrote into it.
 #

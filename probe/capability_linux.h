@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The process's capability sets, read and written with the raw system calls,
 // for zendrik and its echo library alike: libcap would be one more library
 // loaded into a process that holds a capability. Capabilities belong to the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zendrik's command line: which result pipe to report into ("-i"), which host
 // to ping ("-h") and how long to wait for its reply ("-t").
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loading a shared library at run time and finding its entry points by name.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's own directory comes first, as the Windows loader looks in the
 // program's directory first: a probe installed beside its echo library uses
 // that one, whatever else the system holds.

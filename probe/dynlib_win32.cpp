@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The probe loads ICMP.DLL from the directory of its own executable when a
 // file of that name is there, else from the system directory, and from
 // nowhere else: neither the current directory nor the search path, where

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The binary interface between zendrik and the ICMP echo library it loads at
 // run time. Only these two share it. It is Windows' ICMP.DLL interface, field
 // for field, which the Linux echo library mirrors: the Windows build loads

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading the control messages that come with what an ICMP datagram socket
 // receives: the TTL and TOS of a reply, and the ICMP error of an error-queue
 // entry. The bytes are the control buffer as recvmsg filled it; nothing is

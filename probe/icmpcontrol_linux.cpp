@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The control messages are walked by offset, each header checked against the
 // end of the buffer before it is read: CMSG_FIRSTHDR hands out a first header
 // whose length may run past the buffer, and stepping past a header of an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ICMP echo library, libicmpecho.so: IcmpCreateFile, IcmpSendEcho and
 // IcmpCloseHandle with the meaning zendrik relies on, built on Linux sockets.
 //

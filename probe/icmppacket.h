@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Building one echo request and recognising the answer to it, as bytes. The
 // echo library keeps its socket work apart from this so that the rules for
 // telling our answer from a neighbour's can be tried on hand-made packets.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ICMP.DLL leaves its error code where every Windows call does, in the
 // thread's last-error value.
 #include "lasterror.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zendrik's view of the socket library: start and stop it, read and write
 // dotted IPv4 addresses, look up a host name. Addresses are 32-bit values in
 // network byte order.

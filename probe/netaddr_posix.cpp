@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // On POSIX the socket library needs no start or stop; the rest maps onto the
 // C library's resolver and address functions.
 #include "netaddr.h"

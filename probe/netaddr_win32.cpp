@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows Sockets must be started (version 2.2) before its address and name
 // functions answer, and stopped again after.
 #include "netaddr.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows keeps no live link from a process to its parent, only the id that
 // the parent had at the start; the tool-help snapshot tells it.
 #include "parentprocess_win32.h"

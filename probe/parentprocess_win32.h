@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The probe's parent on Windows, which the result pipe and the parent watch
 // both need to know.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A probe lives only as long as the monitor that started it.
 #pragma once
 

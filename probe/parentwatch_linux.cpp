@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // PR_SET_PDEATHSIG: a monitor that is killed in the middle of a cycle takes
 // its probes with it, so none is left to report to whoever owns the pipe's
 // name later. The parent may die before the request is made; the parent

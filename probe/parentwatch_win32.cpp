@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows has no request to die with the parent. The monitor puts its probes
 // in a job object that ends them when the monitor ends; a probe also watches
 // its parent itself, so that it ends with a parent that started it outside

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One echo request, its outcome written message by message into the ping
 // log, and the verdict read back from that log.
 #include "pingonece_funcwin.h"

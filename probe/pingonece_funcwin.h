@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One ICMP echo request to one host and the verdict on it: alive or not.
 #pragma once
 

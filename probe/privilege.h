@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Giving up for good the privilege a probe was started with.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Clearing every set is one write of empty sets. The ambient set needs no
 // call of its own: the kernel empties it when the permitted and inheritable
 // sets are cleared.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Client end of the result pipe: zendrik opens the pipe its monitor created,
 // writes its verdict word once and closes it.
 #pragma once

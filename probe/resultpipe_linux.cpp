@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The result pipe on POSIX is a Unix stream socket bound as a file in a
 // directory of mode 0700 that the monitor makes for each cycle (mkdtemp under
 // $XDG_RUNTIME_DIR, else /tmp); see dispatch/pipeserver_linux.cpp for why.

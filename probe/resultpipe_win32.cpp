@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The result pipe on Windows is a named pipe that the monitor created; the
 // probe opens it with CreateFileA and writes its word with WriteFile.
 //

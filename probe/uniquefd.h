@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The owner of one POSIX descriptor, for zendrik and its echo library alike
 // (each compiles its own copy; they share no code at run time).
 #pragma once

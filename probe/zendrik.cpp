@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zendrik: pings one host once and reports "alive" or "dead" into the result
 // pipe its monitor created for that host. Prints nothing; the exit code tells
 // how far it got (0 reported, 1 bad command line, failed name lookup or no

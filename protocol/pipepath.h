@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where a result pipe of a given name is: the one rule both ends use, so that
 // they cannot disagree. Linux adds its socket address in pipepath_linux.h.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where a Linux result pipe is: a Unix stream socket, bound as a file in the
 // directory that the monitor made for its pipes and named to its probes in
 // their environment.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What passes between quorvel and zendrik, in one place: the probe command
 // line, the result pipe's name and the environment variable that says where
 // the pipes are, the verdict words, and zendrik's exit codes. Both programs

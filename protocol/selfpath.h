@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The directory of the running program. quorvel starts the zendrik that
 // lies beside it, and zendrik loads the echo library that lies beside it:
 // the program's own folder, not the working directory, which anyone may have

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // /proc/self/exe names the file the kernel ran, whatever path started it.
 #include "selfpath.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GetModuleFileName of the process's own module: the .exe that was started.
 #include "selfpath.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where a result pipe lives on Linux: the address rule both programs use, and
 // the directories the monitor keeps its pipes in.
 #include "pipepath_linux.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A Windows pipe's full name holds a secret of its own that only its probe's
 // environment carries, and no one who sees the pipes can take a name that
 // the monitor is about to make.

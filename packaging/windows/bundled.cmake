@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What the Windows zip carries of other people's work, and where each part's
 # licence is written. Included by collectlicences.cmake (at build time) and
 # licences.cmake (at install time).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Run at build time (cmake -P): gathers the licence texts of everything the
 # Windows zip carries of other people's work into <out>/<package>/, from the
 # very source packages that scripts/windows-gtk built the GTK prefix from, as

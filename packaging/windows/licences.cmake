@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # At install time, after runtimedlls.cmake: gives the zip the licence texts of
 # what it carries of other people's work, and README-windows.txt its list.
 #

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # At install time: copies, and strips, every DLL that the installed programs
 # import, directly or through another DLL, from the directories of
 # quorveldllsearch (the GTK prefix's bin directory, which scripts/windows-gtk

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs probe cycles through the real dispatcher and the real zendrik, as the
 // monitor's cycle does but without a window: for the real-network test, the
 // soak test and the benchmark.

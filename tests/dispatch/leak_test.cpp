@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Nothing of a cycle may outlive it: after many cycles, with probes that
 // report, fail to start, fail and stay silent, this process holds exactly the
 // descriptors (handles on Windows) and child processes it held before.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole cycles with stand-in probes, for what only POSIX has: descriptors,
 // niceness and the current directory as a probe inherits them.
 #include "multiprcfuncwin.h"

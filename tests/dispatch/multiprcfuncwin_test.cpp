@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole cycles of multiprcfuncwin with stand-in probes: the exact trace, the
 // results and what is left behind.
 #include "multiprcfuncwin.h"

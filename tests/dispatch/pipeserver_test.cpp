@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The server end's waits: for the connection of one given process, and for
 // the first bytes of a connection, each bounded by a deadline.
 #include "pipeserver.h"

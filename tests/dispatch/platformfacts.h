@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the dispatcher's tests need to know of the platform beyond
 // testsupport.h: how it writes a search path and a program's file name, and
 // how a cycle's pipe creation can be made to fail.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The process layer where only POSIX has the fault: a child reaped by
 // someone else, and signals that interrupt a pause.
 #include "process.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The process layer on its own: that a failed start is known, exit codes,
 // waits bounded by a deadline, and that a slot never leaves a process behind.
 #include "pipeserver.h"

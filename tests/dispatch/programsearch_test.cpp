@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Turning a probe command line into a program file and its arguments.
 #include "programsearch.h"
 #include "testsupport.h"

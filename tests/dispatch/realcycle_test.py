@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """One probe cycle through the real dispatcher and the real zendrik on the lab
 network: hosts that answer (one of them late, placed first), an unassigned
 address and an address behind an unreachable route, in one cycle. Checks the

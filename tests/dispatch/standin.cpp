@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for zendrik in the dispatcher's tests. It takes zendrik's "-i N"
 // (the number of its result pipe) and reports through the probe's own pipe
 // client code, but instead of pinging it does what its behaviour words say:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the dispatcher's stand-in probe does in the platform's own way.
 #pragma once
 

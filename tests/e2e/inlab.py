@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Runs one end-to-end case of quorvel on a test network built for the run
 (quorveltest.lab): the case's program, quorvel and everything they talk
 to (the virtual display, the session bus, the accessibility bus) all run

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """What every end-to-end case of quorvel shares: what a probe cycle over the
 hosts of labhosts.py must print and show, and the frame of a case's program.
 """

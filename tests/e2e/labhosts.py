@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The hosts quorvel's end-to-end cases watch on the test network
 (quorveltest.lab), in host-list order:
 

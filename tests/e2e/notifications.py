@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """End to end, on the test network, with a real notification service (dunst)
 on the case's own session bus: quorvel with "-n" in manual mode; UPDATE;
 echo2's address taken away in the lab, UPDATE; given back, UPDATE. Exactly

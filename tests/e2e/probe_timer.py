@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """End to end, on the test network, with the real 20-second probe timer:
 
 1. Right after start (automatic mode, one timer armed), MANUAL and AUTOSTART

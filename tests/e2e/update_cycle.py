@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """End to end, on the test network: MANUAL, then UPDATE; CLEAR, then UPDATE
 again. Each UPDATE prints the host table, the dispatcher's trace and one
 verdict line per host; the title shows the estimate while the probes run and

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """End to end, on the test network: after an UPDATE, a click on the button of
 a host that did not answer sends exactly one Wake-on-LAN magic packet, 102
 bytes, to port 9 of that host's a.b.c.255 address, where a receiver in the

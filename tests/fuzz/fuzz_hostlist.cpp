@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The host list reader on whole files of any bytes.
 #include "fuzzcheck.h"
 #include "hostlist.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The echo library's reading of control messages: TTL and TOS of a reply,
 // and the ICMP error of an error-queue entry (IP_RECVERR).
 //

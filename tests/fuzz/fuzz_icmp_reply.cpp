@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The echo library's reading of what arrives on its socket: raw IPv4 packets,
 // ICMP messages of a datagram socket, and entries of its error queue.
 //

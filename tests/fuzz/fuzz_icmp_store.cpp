@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The echo library's storing of an answer into the caller's reply buffer: the
 // record at the start, the echo data after it, as much as fits.
 //

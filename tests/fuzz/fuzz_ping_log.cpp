@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zendrik's ping log: messages of any text appended to it, and the verdict
 // read from it. Input: one byte giving the host text's length (at most 15),
 // the host text, then messages separated by zero bytes.

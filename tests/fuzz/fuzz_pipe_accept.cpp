@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which connections a result pipe takes. The input is the probe's process id
 // and the monitor's user, then one connection after another (the pid and
 // the user the system reports for each), in the order they arrive on one

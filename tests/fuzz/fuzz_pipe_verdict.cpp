@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The monitor's judging of the bytes received from a result pipe. The input
 // is what one read received; a count beyond the read's size stands for a
 // read that went wrong.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How a probe command line becomes a program to run: the splitting into
 // words and the search for the first word's file. The search looks in a
 // directory made here, holding a program, its ".exe" twin, a file that may

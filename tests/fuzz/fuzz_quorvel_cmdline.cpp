@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quorvel's command line: the input's bytes, split at zero bytes, are the
 // words after the program name.
 #include "fuzzcheck.h"

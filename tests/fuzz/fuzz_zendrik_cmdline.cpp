@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zendrik's command line: the input's bytes, split at zero bytes, are the
 // words after the program name.
 #include "commandline.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a fuzz target uses to say that a property failed: a message and an
 // abort, which libFuzzer records as a crash with the input that caused it.
 #pragma once

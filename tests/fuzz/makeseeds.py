@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the seed inputs of the fuzz targets into their corpus directories
 (tests/fuzz/<target>/seed-*). Run it again after changing a seed; inputs that
 made a target fail are kept beside the seeds as crash-* and are not touched.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a fuzz target once over every file of the corpus directories (or the
 // files) given, without libFuzzer: so that every build, whatever its
 // compiler, tries the seeds and every input that ever made a target fail.

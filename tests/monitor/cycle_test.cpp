@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The parts of the probe cycle and of the wake-up that need no window: the
 // estimate, the probe command lines, the magic packet and where it goes.
 #include "cycle.h"

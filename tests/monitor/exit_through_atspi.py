@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """End-to-end: the real quorvel on a virtual display, driven through AT-SPI.
 
 Starts quorvel in a fresh directory holding a host list of loopback hosts and

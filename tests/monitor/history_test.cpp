@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The run's history of verdicts: the tooltip's second line and the changes a
 // notification announces, cycle by cycle, with times chosen here.
 #include "history.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The host list reader: single lines, whole files and the file itself.
 #include "hostlist.h"
 #include "settings.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hint on privileges after real cycles of the dispatcher with stand-in
 // probes (dispatchstandin, found beside this test as the monitor finds zendrik).
 #include "multiprcfuncwin.h"

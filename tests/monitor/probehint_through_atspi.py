@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """End-to-end: the real quorvel whose probes cannot open an ICMP socket.
 
 A copy of quorvel is put in a fresh directory beside a stand-in "zendrik" that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real programs, run as processes: how quorvel ends on its command line,
 // and what reaches a pipe while a program is still running.
 #include "childprocess.h"

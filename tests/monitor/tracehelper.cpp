@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes three trace lines through both print paths, then stays alive until
 // its standard input is closed (at most 20 seconds), so that a test can see
 // which lines have reached the pipe while the program is still running.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window, built in-process on a real (virtual) display.
 #include "cycle.h"
 #include "hostlist.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """`cmake --install` of this build into fresh directories, and what lands there.
 
 Checks: the exact list of installed files; zendrik's run path and that the

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The Debian package, installed on this machine as a user would install it.
 
 Makes the package with cpack from the build under test when that build is

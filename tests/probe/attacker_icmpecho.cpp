@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a local attacker would put beside a copy of zendrik that holds its
 // capability: an echo library whose code runs as soon as it is loaded (it
 // creates the file named by QUORVEL_ATTACKER_MARKER, where the test looks

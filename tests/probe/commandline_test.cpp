@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The probe command line, word by word.
 #include "commandline.h"
 

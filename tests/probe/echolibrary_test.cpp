@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real echo library, loaded by name as zendrik loads it, against
 // loopback: the reply record, the copy of the data, and the failures a caller
 // can cause.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test tool: one echo through an echo library, as zendrik makes it, and the
 // outcome printed as one line: the number of replies and, for a reply, the
 // first record's Address, Status and DataSize, else the last error.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Telling the answer to our own echo request from everything else a raw ICMP
 // socket sees: hand-made packets, byte by byte.
 #include "icmpapi.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The echo step's ping log and the verdict read from it. This test runs from
 // the directory of the scripted stand-in echo library, so zendrik's own code,
 // in this process, loads the stand-in and sends nothing anywhere.

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """zendrik with its capability (cap_net_raw+p, as installed) run by another,
 unprivileged user: what the kernel's secure execution lets it load, what it
 still holds while it waits for an answer, and where it may send.

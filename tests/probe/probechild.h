@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a zendrik binary the way its monitor does: as a child of this process,
 // which holds the server end of the result pipe the child reports into.
 #pragma once

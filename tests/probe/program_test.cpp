@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The zendrik binary as its monitor sees it: exit code, the bytes in the
 // result pipe, and silence on standard output and standard error. The echo
 // library beside each copy of zendrik is a scripted stand-in, so nothing here

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """zendrik with the real echo library on a real network: a lab of network
 namespaces built for this run (quorveltest.lab) with a host whose kernel
 answers, unassigned addresses, an unreachable route and our own ICMP

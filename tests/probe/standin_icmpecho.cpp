@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A scripted stand-in for the ICMP echo library: it sends nothing and answers
 // as the test tells it through the environment variable ICMPECHO_STANDIN, a
 // list of key=value items separated by ';':

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The real quorvel started on host lists and icons that are not what they
 should be: random bytes, NUL bytes inside lines, 10 MB, a directory, a FIFO,
 a link to /dev/zero, a file without read permission, a file rewritten while

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A hostile local process for the reliability tests: it attacks the result
 // pipes of one monitor, as any program of any user on the machine could.
 //

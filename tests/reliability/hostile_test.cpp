@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Another local process attacks the monitor's result pipes while real cycles
 // run: it connects before the probes, keeps every pipe's queue full and
 // writes "alive" into whatever it reaches, or takes the pipes' names first.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Host list files that are not what a host list should be: endless, huge,
 // not a file at all, unreadable, or changing while they are read. Start-up
 // must always get past the reading, with whatever rows could be read.

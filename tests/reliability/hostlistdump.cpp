@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Prints the host table that the monitor's reader makes of ./hostlist, one
 // row a line: label, address and hardware address as the window's tooltip
 // shows them, separated by tabs. The bad-input test takes from it what the

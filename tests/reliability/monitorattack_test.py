@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Attacks on a monitor's result pipes that need a monitor of their own: the
 real dispatcher (cycledriver) and the real zendrik on the lab network, with
 the pipes kept in a runtime directory made for the test.

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Where a monitor keeps its result pipes when the user has no runtime
 directory (/tmp), and what its sweep of killed monitors' leftovers may touch,
 with another user and the user's own files in /tmp.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A result pipe whose queue other processes have filled: the probe's open
 // waits for room (and only then), and the monitor's guard makes that room by
 // refusing everyone but the probe.

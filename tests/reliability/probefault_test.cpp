@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Probes that fail in ways the dispatcher's own tests leave out, each between
 // two probes that work: the cycle ends by its deadline, both neighbours keep
 // their verdicts, the failing host counts as not alive, and nothing of the

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Soak: many probe cycles through the real dispatcher and the real zendrik
 over 32 hosts of the lab network, half of them answering and half silent.
 

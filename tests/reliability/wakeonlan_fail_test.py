@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A Wake-on-LAN send that cannot leave: the real quorvel in a network
 namespace of its own with no route at all (not even loopback is up). Only
 quorvel and its probes are in it; the display, the buses and this script

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a program of the build as a child process with its standard streams on
 // pipes, for tests that must see what a real process prints and how it ends.
 // Every wait is bounded; a child still running at the end is killed.

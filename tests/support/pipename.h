@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The name of result pipe `index`, as both programs form it.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The helpers that work alike on every platform; the rest are in the
 // testsupport file of the platform.
 #include "testsupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dispatcher tests' helpers that look at Linux itself: /proc, fork and the
 // pipe directory.
 #include "testsupport.h"

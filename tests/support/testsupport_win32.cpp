@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dispatcher tests' helpers that look at Windows itself: handles, the
 // process list and the secrets that name the pipes.
 #include "testsupport.h"

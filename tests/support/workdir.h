@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A test of the monitor runs in a fresh directory of its own, as quorvel
 // runs in the directory that holds its host list, and starts from an empty
 // host table and the default settings, whatever the test before it left.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // After limitdllsearch(), a library named without a path is loaded from the
 // program's own folder or the system's, and no longer from the working
 // directory or a PATH entry, where another user may have put a file of that

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Runs a command and checks its exit code, and optionally that a pattern is
 in its output or in a file it leaves: for the Windows programs under Wine,
 whose exit codes ctest alone cannot tell apart.

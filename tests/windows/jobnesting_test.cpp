@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A monitor whose probes cannot join its job: on Windows 7, which nests no
 // jobs, whenever the monitor itself runs inside one; on later systems and
 // under Wine when the monitor is put into a job after its job has taken its

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Checks that each Windows program carries exactly one manifest, and that it
 is ours: Windows 7, 8, 8.1 and 10/11 supported, run as the invoker. A
 toolchain may link a default manifest of its own, and two would break the

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The Windows programs under Wine on the lab network (quorveltest.lab),
 Wine running inside the lab's monitor namespace so that nothing they send
 leaves the lab:

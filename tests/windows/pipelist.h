@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What every local user can learn of the pipes that exist: their names, and
 // with them the secrets in quorvel's names. Windows lists the pipes under
 // \\.\pipe\; Wine lists none (FindFirstFileA fails there with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A local user's program that takes quorvel's pipe names before the monitor
 // makes them:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The few POSIX calls that the portable test sources use and Windows lacks,
 // so that the very same sources run on both: this header is put in front of
 // every test source of the Windows build.

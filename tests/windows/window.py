@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """quorvel.exe, unpacked from the zip a Windows user gets, under Wine on a
 virtual display, all inside the lab's monitor namespace (quorveltest.lab)
 and with a Wine prefix of its own, so that nothing it sends leaves the lab.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sends one Wake-on-LAN packet through the monitor's own sender, as a click
 // on a host's button does:
 //

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """What quorvel's Python tests, its demo and its benchmark share.
 
 ctest gives every Python test PYTHONPATH=tests/support/python; scripts/bench

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """quorvel's trace, cut into probe cycles.
 
 Every cycle ends with its verdict lines "0:s" ... "(n-1):s", one per host, so

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """An ICMP echo responder for the test network (lab.py). It runs as root
 inside the lab's responder namespace, where the kernel's own echo replies are
 switched off, reads every echo request with a raw socket and answers the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A small test network built from network namespaces, for quorvel's tests,
 demo and benchmark. Needs root. Everything it creates lives in namespaces
 whose names carry a tag (by default the creating process's id), so two runs

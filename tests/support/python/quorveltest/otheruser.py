@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A second, unprivileged local user for the length of a test: the stranger
 that the security tests let loose on a monitor and its probes. Needs root.
 

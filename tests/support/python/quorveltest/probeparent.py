@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Runs zendrik probes the way their monitor does, and reports what each one
 did. This process is the probes' parent and holds the server end of every
 result pipe (a Unix stream socket "<directory>/\\\\.\\pipe\\mypipe<index>" in a

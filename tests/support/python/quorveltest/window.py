@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The real quorvel, seen and driven from outside as a user's assistive tool
 would: its window and buttons through the accessibility bus (AT-SPI), its
 title as the X server holds it, and its trace line by line as it comes, each

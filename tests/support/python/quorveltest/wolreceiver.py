@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Receives every UDP datagram to port 9 in the namespace it runs in (the
 lab's echo namespace, on the network of the monitor's lan0) and prints one
 JSON line per datagram: its arrival time (CLOCK_MONOTONIC, the same clock as
