@@ -8,6 +8,7 @@
 // suite's loads that library. Both places are named in full, so nothing
 // depends on LoadLibraryEx's search flags, which older systems lack.
 #include "dynlib.h"
+#include "selfpath.h"
 
 #include <windows.h>
 
@@ -18,21 +19,6 @@
 namespace {
 
 using pathbuffer = std::array<char, MAX_PATH + 1>;
-
-// The directory of the running program with its trailing backslash, or "".
-pathbuffer programdirectory() {
-    pathbuffer path{};
-    const DWORD n = GetModuleFileNameA(nullptr, path.data(), MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) {
-        return {};
-    }
-    char* slash = std::strrchr(path.data(), '\\');
-    if (slash == nullptr) {
-        return {};
-    }
-    slash[1] = '\0';
-    return path;
-}
 
 bool fileexists(const char* path) {
     const DWORD attributes = GetFileAttributesA(path);
@@ -51,7 +37,7 @@ dynlibhandle dynlibload(const char* filename) {
         return nullptr;
     }
     pathbuffer path{};
-    const pathbuffer directory = programdirectory();
+    const std::array<char, selfpathsize> directory = programdirectory();
     // A library found beside the program is the one to use; when it cannot be
     // loaded, another one from elsewhere is no substitute. Its own imports
     // are looked for beside it first.
