@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // quorvel: shows whether the hosts of a small network answer, one button per host.
 #include "cycle.h"
-#include "dllsearch.h"
 #include "history.h"
 #include "priority.h"
+#include "selfpath.h"
 #include "settings.h"
 #include "trace.h"
 #include "window.h"

@@ -4,11 +4,11 @@
 // how far it got (0 reported, 1 bad command line, failed name lookup or no
 // pipe, 2 to 5 the echo could not be set up).
 #include "commandline.h"
-#include "dllsearch.h"
 #include "parentwatch.h"
 #include "pingonece_funcwin.h"
 #include "protocol.h"
 #include "resultpipe.h"
+#include "selfpath.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -19,3 +19,5 @@ std::array<char, selfpathsize> programdirectory() {
     slash[1] = '\0';
     return directory;
 }
+
+void limitdllsearch() {}

@@ -2,11 +2,10 @@
 // After limitdllsearch(), a library named without a path is loaded from the
 // program's own folder or the system's, and no longer from the working
 // directory or a PATH entry, where another user may have put a file of that
-// name. Built once with each program's own limitdllsearch (quorvelcore's and
-// zendrikcore's). besideexe.dll, a copy of the stand-in ICMP.DLL, lies
+// name. Both programs call this one limitdllsearch, the protocol library's.
+// besideexe.dll, a copy of the stand-in ICMP.DLL, lies
 // beside this test; its copies under other names are planted in a working
 // directory and in a PATH entry of the test's own.
-#include "dllsearch.h"
 #include "selfpath.h"
 
 #include <windows.h>
