@@ -177,10 +177,17 @@ class squatter {
     bool started_ = false;
 };
 
-// Secrets that no draw of the system's would give in a test's lifetime.
-const std::string chosen1 = "51ab00000000000000000000000000a1";
-const std::string chosen2 = "51ab00000000000000000000000000a2";
-const std::string chosen3 = "51ab00000000000000000000000000a3";
+// Hands the squatter a secret that no draw of the system's would give in a
+// test's lifetime, and has the monitor draw it for host 1: at its first draw
+// only, or at every draw it makes for that host.
+std::unique_ptr<scripteddraws> holdhost1(const squatter& s, const std::string& secret,
+                                         bool every) {
+    EXPECT_TRUE(s.hand(secret));
+    return std::make_unique<scripteddraws>([secret, every](int draw) {
+        const bool held = draw == 1 || (every && draw >= 1 && draw <= pipecreateattempts);
+        return held ? secret : std::string();
+    });
+}
 
 // A local program that sees the monitor's pipes (every user may list them)
 // takes the names that its pipes' secrets would give other pipes, or holds
@@ -192,8 +199,11 @@ TEST(PipeSquatting, EveryHostKeepsItsVerdictOrOnlyItsOwnIsLost) {
     struct squatcase {
         const char* attack;
         bool oneinstance; // the squatter's pipes take one instance each
-        // Readies the attack; returns what must live through the cycle.
+        // Readies the attack; returns what must live through the cycle. Where
+        // there is none, the squatter holds host 1's names (holdhost1).
         std::function<std::pair<held, std::unique_ptr<scripteddraws>>(const squatter&)> prepare;
+        const char* heldsecret;
+        bool everydraw;
         bool host1lost;
     };
     const squatcase cases[] = {
@@ -205,7 +215,7 @@ TEST(PipeSquatting, EveryHostKeepsItsVerdictOrOnlyItsOwnIsLost) {
              EXPECT_TRUE(s.hand(pipeserversecret(pin->get())));
              return std::make_pair(std::move(pin), std::unique_ptr<scripteddraws>());
          },
-         false},
+         nullptr, false, false},
         {"each pipe of the cycle is seen as soon as it exists, and the squatter has taken the "
          "later indices with its secret before the next pipe is made",
          false,
@@ -222,42 +232,21 @@ TEST(PipeSquatting, EveryHostKeepsItsVerdictOrOnlyItsOwnIsLost) {
              });
              return std::make_pair(held(), std::move(draws));
          },
-         false},
-        {"the first name drawn for host 1 is held, with room for more instances",
-         false,
-         [](const squatter& s) {
-             EXPECT_TRUE(s.hand(chosen1));
-             auto draws = std::make_unique<scripteddraws>(
-                 [](int draw) { return draw == 1 ? chosen1 : std::string(); });
-             return std::make_pair(held(), std::move(draws));
-         },
-         false},
-        {"every name drawn for host 1 is held, one instance each",
-         true,
-         [](const squatter& s) {
-             EXPECT_TRUE(s.hand(chosen2));
-             auto draws = std::make_unique<scripteddraws>([](int draw) {
-                 return draw >= 1 && draw <= pipecreateattempts ? chosen2 : std::string();
-             });
-             return std::make_pair(held(), std::move(draws));
-         },
-         true},
-        {"every name drawn for host 1 is held, with room for more instances",
-         false,
-         [](const squatter& s) {
-             EXPECT_TRUE(s.hand(chosen3));
-             auto draws = std::make_unique<scripteddraws>([](int draw) {
-                 return draw >= 1 && draw <= pipecreateattempts ? chosen3 : std::string();
-             });
-             return std::make_pair(held(), std::move(draws));
-         },
-         true},
+         nullptr, false, false},
+        {"the first name drawn for host 1 is held, with room for more instances", false, nullptr,
+         "51ab00000000000000000000000000a1", false, false},
+        {"every name drawn for host 1 is held, one instance each", true, nullptr,
+         "51ab00000000000000000000000000a2", true, true},
+        {"every name drawn for host 1 is held, with room for more instances", false, nullptr,
+         "51ab00000000000000000000000000a3", true, true},
     };
     multiprcsetechotimeout(200);
     for (const squatcase& c : cases) {
         const squatter attacker(c.oneinstance);
         ASSERT_TRUE(attacker.started()) << c.attack;
-        const auto alive = c.prepare(attacker);
+        const auto alive =
+            c.prepare ? c.prepare(attacker)
+                      : std::make_pair(held(), holdhost1(attacker, c.heldsecret, c.everydraw));
         const auto out =
             runcycle({standin(0, "say alive"), standin(1, "say alive"), standin(2, "say alive")}, 20);
         EXPECT_EQ(0, out.returned) << c.attack;

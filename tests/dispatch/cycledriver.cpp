@@ -11,6 +11,7 @@
 // figure being the number of hosts reported alive. With -V the results line
 // goes to standard error too, before the figures.
 #include "multiprcfuncwin.h"
+#include "protocol.h"
 
 #include <chrono>
 #include <cstdio>
@@ -119,10 +120,9 @@ int main(int argc, char** argv) {
         return usage();
     }
     const int count = static_cast<int>(o.addresses.size());
-    static char commandlines[multiprcmaxhosts][256];
+    static char commandlines[multiprcmaxhosts][protocoltextsize];
     for (int i = 0; i < count; ++i) {
-        std::snprintf(commandlines[i], sizeof commandlines[i], "zendrik.exe -i %d -h %s -t %d", i,
-                      o.addresses[i].c_str(), o.timeout);
+        formatprobecommand(i, o.addresses[i].c_str(), o.timeout, commandlines[i]);
     }
     if (o.quiet) {
         // The trace still goes somewhere real, so that its cost is counted.
