@@ -17,6 +17,12 @@ Topology (addresses exist only inside these namespaces):
                                           the kernel answers echo requests
     silent addresses   10.200.1.200 ... 10.200.1.254: on the LAN, held by no
                                           one (ARP goes unanswered)
+      lan1  10.200.5.1/24 ---- eth0 in qvlab-<tag>-quiet (Lab(quiet_host=True))
+    quiet namespace    qvlab-<tag>-quiet  holds 10.200.5.2 on a LAN of its own,
+                                          with its own hardware address; it
+                                          answers ARP but ignores echo requests
+                                          (icmp_echo_ignore_all=1), as a PC whose
+                                          firewall drops ping does
     responder namespace qvlab-<tag>-resp  kernel echo replies switched off
                                           (icmp_echo_ignore_all=1); our
                                           icmpresponder.py answers for the
@@ -35,6 +41,8 @@ Use from Python (with tests/support/python on PYTHONPATH):
         lab.run(["zendrik", "-h", lab.echo_addresses[0]])   # in the monitor ns
     lab.monitor / lab.echo / lab.responder         namespace names
     lab.echo_addresses, lab.silent_addresses, lab.unreachable_addresses
+    lab.quiet, lab.quiet_address                   with Lab(quiet_host=True)
+    lab.hardware_address(namespace, device)        e.g. (lab.echo, "eth0")
 
 Use from a shell (prints KEY=VALUE lines to eval):
 
@@ -69,6 +77,8 @@ PREFIX = "qvlab-"
 
 MONITOR_LAN = "10.200.1.1"
 MONITOR_RESP = "10.200.2.1"
+MONITOR_QUIET = "10.200.5.1"
+QUIET_ADDRESS = "10.200.5.2"
 RESPONDER_ROUTER = "10.200.2.2"
 RESPONDER_NET = "10.200.3.0/24"
 UNREACHABLE_NET = "10.200.4.0/24"
@@ -98,7 +108,7 @@ def is_root():
 
 
 class Lab:
-    def __init__(self, tag=None, echo_hosts=4):
+    def __init__(self, tag=None, echo_hosts=4, quiet_host=False):
         self.tag = str(tag if tag is not None else os.getpid())
         if not re.fullmatch(r"[A-Za-z0-9_.]+", self.tag):
             raise ValueError(f"lab tag {self.tag!r}: letters, digits, '_' and '.' only")
@@ -108,6 +118,8 @@ class Lab:
         self.monitor = base + "mon"
         self.echo = base + "echo"
         self.responder = base + "resp"
+        self.quiet = base + "quiet" if quiet_host else None
+        self.quiet_address = QUIET_ADDRESS if quiet_host else None
         self.echo_addresses = [f"10.200.1.{2 + k}" for k in range(echo_hosts)]
         self.silent_addresses = list(SILENT_ADDRESSES)
         self.unreachable_addresses = list(UNREACHABLE_ADDRESSES)
@@ -132,7 +144,7 @@ class Lab:
             raise
 
     def _build(self):
-        for ns in (self.monitor, self.echo, self.responder):
+        for ns in self._namespaces():
             _ip("netns", "add", ns)
             _ip("-n", ns, "link", "set", "lo", "up")
         _ip("-n", self.monitor, "link", "add", "lan0", "type", "veth", "peer", "name", "eth0",
@@ -152,13 +164,31 @@ class Lab:
         _sysctl(self.responder, "net.ipv4.icmp_echo_ignore_all", "1")
         # Error reports of our responder must not be held back by the rate limit.
         _sysctl(self.responder, "net.ipv4.icmp_ratelimit", "0")
+        if self.quiet:
+            _ip("-n", self.monitor, "link", "add", "lan1", "type", "veth", "peer", "name", "eth0",
+                "netns", self.quiet)
+            _ip("-n", self.monitor, "addr", "add", f"{MONITOR_QUIET}/24", "dev", "lan1")
+            _ip("-n", self.quiet, "addr", "add", f"{QUIET_ADDRESS}/24", "dev", "eth0")
+            _sysctl(self.quiet, "net.ipv4.icmp_echo_ignore_all", "1")
+            for ns, dev in ((self.monitor, "lan1"), (self.quiet, "eth0")):
+                _ip("-n", ns, "link", "set", dev, "up")
         self._wait_links_up()
 
+    def _namespaces(self):
+        return [ns for ns in (self.monitor, self.echo, self.responder, self.quiet) if ns]
+
+    def hardware_address(self, namespace, device):
+        """The hardware address of a device in one of the lab's namespaces,
+        as quorvel's host list writes it (lower case, colons)."""
+        out = _ip("-n", namespace, "-o", "link", "show", device).stdout
+        return re.search(r"link/ether ([0-9a-f:]{17})", out).group(1)
+
     def _wait_links_up(self):
+        links = 4 if self.quiet else 3  # lo, lan0, resp0 and lan1
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline:
             out = _ip("-n", self.monitor, "-o", "link", "show", "up").stdout
-            if out.count("LOWER_UP") >= 3:  # lo, lan0, resp0
+            if out.count("LOWER_UP") >= links:
                 return
             time.sleep(0.05)
         raise RuntimeError("lab links did not come up")
@@ -168,7 +198,9 @@ class Lab:
         Safe to call more than once and on a half-built lab."""
         self.stop_responder()
         present = set(namespaces())
-        for ns in (self.monitor, self.echo, self.responder):
+        # The quiet namespace too when this object did not make it: a lab
+        # taken down from the shell or by sweep() is known by its tag only.
+        for ns in dict.fromkeys((*self._namespaces(), f"{PREFIX}{self.tag}-quiet")):
             if ns not in present:
                 continue
             for pid in _ip("netns", "pids", ns, check=False).stdout.split():
@@ -314,7 +346,7 @@ def sweep():
     """Removes labs whose creating process (the tag, when it is a pid) is gone."""
     removed = []
     for ns in namespaces():
-        m = re.fullmatch(rf"{PREFIX}(\d+)-(mon|echo|resp)", ns)
+        m = re.fullmatch(rf"{PREFIX}(\d+)-(mon|echo|resp|quiet)", ns)
         if m is None or os.path.exists(f"/proc/{m.group(1)}"):
             continue
         lab = Lab(tag=m.group(1))
