@@ -41,7 +41,7 @@ def main():
     # ctest ends a test that runs too long with SIGTERM first: leave through
     # the lab's clean-up then.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
-    with netlab.Lab(echo_hosts=len(labhosts.ECHO_ADDRESSES)) as lab:
+    with netlab.Lab(echo_hosts=len(labhosts.ECHO_ADDRESSES), quiet_host=True) as lab:
         check_lab(lab)
         lab.start_responder(labhosts.RESPONDER)
         env = dict(os.environ)

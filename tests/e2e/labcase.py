@@ -22,7 +22,7 @@ IDLE_TITLE = "HOST STATUS"
 HOST_TABLE = """\
 Index-0 hostname=late ip=10.200.3.11  mac=02:00:00:03:00:0b
 Index-1 hostname=echo1 ip=10.200.1.2  mac=02:00:00:01:00:02
-Index-2 hostname=echo2 ip=10.200.1.3  mac=02:00:00:01:00:03
+Index-2 hostname=echo2 ip=10.200.1.3  mac=02:00:00:01:00:02
 Index-3 hostname=silent ip=10.200.1.200  mac=02:5a:00:c0:ff:ee
 Index-4 hostname=unreac. ip=10.200.4.1  mac=02:00:00:04:00:01
 Index-5 hostname=toolat. ip=10.200.3.12  mac=02:00:00:03:00:0c

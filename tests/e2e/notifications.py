@@ -24,7 +24,7 @@ from quorveltest import Failure, wait_until
 from quorveltest.window import Quorvel, WorkDir
 
 ECHO2 = "10.200.1.3"
-TIP_FIRST_LINES = {"echo2": "10.200.1.3  02:00:00:01:00:03",
+TIP_FIRST_LINES = {"echo2": "10.200.1.3  02:00:00:01:00:02",
                    "silent": "10.200.1.200  02:5a:00:c0:ff:ee"}
 CLOCK = r"\d\d:\d\d:\d\d"
 

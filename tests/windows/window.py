@@ -50,7 +50,7 @@ from quorveltest.cycles import cycles
 # label, address, hardware address, whether it answers, the label shown
 # Nine hosts, so that the ninth opens a second row: it is the one woken.
 HOSTS = ([("echo1", "10.200.1.2", "02:00:00:01:00:02", 1, "echo1"),
-          ("echo2", "10.200.1.3", "02:00:00:01:00:03", 1, "echo2"),
+          ("echo2", "10.200.1.3", "02:00:00:01:00:02", 1, "echo2"),
           ("silent", "10.200.1.200", "02:5a:00:c0:ff:ee", 0, "silent"),
           ("unreach", "10.200.4.1", "02:00:00:04:00:01", 0, "unreac.")]
          + [(f"quiet{k}", f"10.200.1.{200 + k}", f"02:5a:00:c0:ff:0{k}", 0, f"quiet{k}")

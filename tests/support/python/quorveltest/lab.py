@@ -79,6 +79,9 @@ MONITOR_LAN = "10.200.1.1"
 MONITOR_RESP = "10.200.2.1"
 MONITOR_QUIET = "10.200.5.1"
 QUIET_ADDRESS = "10.200.5.2"
+# The echo namespace's one card, for every echo address: fixed, so that host
+# lists can give the hardware address that really answers for them.
+ECHO_HARDWARE_ADDRESS = "02:00:00:01:00:02"
 RESPONDER_ROUTER = "10.200.2.2"
 RESPONDER_NET = "10.200.3.0/24"
 UNREACHABLE_NET = "10.200.4.0/24"
@@ -153,6 +156,7 @@ class Lab:
             "netns", self.responder)
         _ip("-n", self.monitor, "addr", "add", f"{MONITOR_LAN}/24", "dev", "lan0")
         _ip("-n", self.monitor, "addr", "add", f"{MONITOR_RESP}/24", "dev", "resp0")
+        _ip("-n", self.echo, "link", "set", "eth0", "address", ECHO_HARDWARE_ADDRESS)
         for address in self.echo_addresses:
             _ip("-n", self.echo, "addr", "add", f"{address}/24", "dev", "eth0")
         _ip("-n", self.responder, "addr", "add", f"{RESPONDER_ROUTER}/24", "dev", "eth0")
@@ -269,6 +273,7 @@ class Lab:
             "LAB_MONITOR": self.monitor,
             "LAB_ECHO": self.echo,
             "LAB_RESPONDER": self.responder,
+            "LAB_QUIET": self.quiet or "",
             "LAB_MONITOR_ADDRESS": self.monitor_address,
             "LAB_ECHO_ADDRESSES": " ".join(self.echo_addresses),
             "LAB_SILENT_ADDRESSES": " ".join(self.silent_addresses[:8]),
