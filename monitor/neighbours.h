@@ -26,7 +26,7 @@ enum class neighbourstate {
 struct neighbourentry {
     std::array<std::uint8_t, 4> ip{}; // dotted order, as in the host table
     std::array<std::uint8_t, 6> mac{};
-    bool hasmac = false; // a 6-byte hardware address is known
+    bool hasmac = false; // a 6-byte hardware address is known (never all zeros)
     neighbourstate state = neighbourstate::other;
     // Seconds since the system last confirmed the entry (an ARP answer or
     // upper-layer traffic); -1 when the system does not say.
