@@ -7,6 +7,7 @@
 #include "history.h"
 #include "hostlist.h"
 #include "multiprcfuncwin.h"
+#include "neighbours.h"
 #include "notify.h"
 #include "probehint.h"
 #include "settings.h"
@@ -73,17 +74,44 @@ void clearbuttons() {
     }
 }
 
+// What the neighbour table says of the hosts after the cycle's echoes made
+// the system resolve their addresses. Only read: no packet of our own, and
+// nothing on standard output.
+void lookatneighbours(std::span<const HostEntry> hosts, std::span<const int> verdicts,
+                      std::time_t now) {
+    hostinsight& insight = runhistory().insight();
+    std::vector<neighbourentry> table;
+    std::string why;
+    if (!readneighbours(table, why) && insight.firsttablefailure()) {
+        std::fprintf(stderr,
+                     "quorvel: cannot read the neighbour table (%s); hosts that ignore ping "
+                     "and wrong hardware addresses go unnoticed\n",
+                     why.c_str());
+    }
+    insight.observe(hosts, verdicts, table, now);
+    for (const std::string& line : insight.takewarnings(hosts)) {
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
+}
+
 // The cycle's verdicts into the run's history, the tooltips, and with "-n"
 // one notification that names what changed.
 void announcechanges(const int (&results)[maxhosts]) {
-    const std::vector<hostchange> changes = runhistory().record(
-        std::span(results).first(static_cast<std::size_t>(hostnum)), std::time(nullptr));
+    const std::time_t now = std::time(nullptr);
+    const auto verdicts = std::span(results).first(static_cast<std::size_t>(hostnum));
+    const auto hosts = std::span(dolist).first(static_cast<std::size_t>(hostnum));
+    std::vector<hostchange> changes = runhistory().record(verdicts, now);
+    lookatneighbours(hosts, verdicts, now);
     for (int i = 0; i < hostnum; ++i) {
         sethosttooltip(i);
     }
+    // Only the hosts the text names take their details: a detail said once
+    // must not be spent on a host counted among "and 2 more".
+    for (std::size_t k = 0; k < std::min(changes.size(), mostnamedchanges); ++k) {
+        changes[k].detail = runhistory().insight().takenotificationdetail(changes[k].index);
+    }
     if (notifychanges != 0 && !changes.empty()) {
-        const std::string text =
-            changesummary(changes, std::span(dolist).first(static_cast<std::size_t>(hostnum)));
+        const std::string text = changesummary(changes, hosts);
         notifydesktop(text.c_str());
     }
 }
@@ -216,5 +244,7 @@ int ponfunc(GtkWidget* /*button*/, gpointer data) {
     std::copy(dolist[index].ip.begin(), dolist[index].ip.end(), address);
     std::copy(dolist[index].mac.begin(), dolist[index].mac.end(), hwaddress);
     udpmagicsend(address, hwaddress);
+    runhistory().insight().wakesent(index, std::time(nullptr));
+    sethosttooltip(index);
     return 1;
 }

@@ -15,8 +15,6 @@ std::string clocktime(std::time_t when) {
     return text;
 }
 
-constexpr std::size_t mostnamed = 3;
-
 } // namespace
 
 cyclehistory::cyclehistory(int quietseconds) : quietseconds_(std::max(quietseconds, 0)) {}
@@ -38,7 +36,7 @@ std::vector<hostchange> cyclehistory::record(std::span<const int> verdicts, std:
         // quiet time: one that flaps would otherwise fill the desktop.
         if (compared_ && changed &&
             (!h.announced || now - h.announcedat >= static_cast<std::time_t>(quietseconds_))) {
-            changes.push_back({static_cast<int>(i), answers});
+            changes.push_back({static_cast<int>(i), answers, {}});
             h.announced = true;
             h.announcedat = now;
         }
@@ -81,10 +79,10 @@ std::string cyclehistory::tooltipline(int index) const {
 
 std::string changesummary(std::span<const hostchange> changes, std::span<const HostEntry> hosts) {
     std::string text;
-    if (changes.size() > mostnamed) {
+    if (changes.size() > mostnamedchanges) {
         text = std::to_string(changes.size()) + " hosts changed: ";
     }
-    const std::size_t named = std::min(changes.size(), mostnamed);
+    const std::size_t named = std::min(changes.size(), mostnamedchanges);
     for (std::size_t k = 0; k < named; ++k) {
         const hostchange& change = changes[k];
         if (k > 0) {
@@ -94,9 +92,10 @@ std::string changesummary(std::span<const hostchange> changes, std::span<const H
             change.index >= 0 && static_cast<std::size_t>(change.index) < hosts.size();
         text += known ? hosts[static_cast<std::size_t>(change.index)].hostname : "?";
         text += change.answers ? " answers again" : " is silent";
+        text += change.detail;
     }
-    if (changes.size() > mostnamed) {
-        text += " and " + std::to_string(changes.size() - mostnamed) + " more";
+    if (changes.size() > mostnamedchanges) {
+        text += " and " + std::to_string(changes.size() - mostnamedchanges) + " more";
     }
     return text;
 }

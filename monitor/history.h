@@ -6,6 +6,7 @@
 #pragma once
 
 #include "hostlist.h"
+#include "insight.h"
 
 #include <array>
 #include <ctime>
@@ -16,7 +17,11 @@
 struct hostchange {
     int index = 0;
     bool answers = false; // true: it answers again; false: it has gone silent
+    std::string detail;   // appended to the host's part of the text
 };
+
+// A notification names this many hosts at most; the rest are counted.
+inline constexpr std::size_t mostnamedchanges = 3;
 
 class cyclehistory {
   public:
@@ -44,6 +49,10 @@ class cyclehistory {
     // since 13:40:12", "never answered" or "not probed yet" (local time).
     std::string tooltipline(int index) const;
 
+    // What the neighbour table and the wakes of this run add.
+    hostinsight& insight() { return insight_; }
+    const hostinsight& insight() const { return insight_; }
+
   private:
     struct host {
         bool probed = false;
@@ -57,6 +66,7 @@ class cyclehistory {
     std::array<host, maxhosts> hosts_{};
     bool compared_ = false; // a previous cycle is there to compare with
     int quietseconds_;
+    hostinsight insight_;
 };
 
 // This run's history, the one that the window shows and the cycle writes.
@@ -65,5 +75,5 @@ cyclehistory& runhistory();
 // The text of one notification for these changes, each host by its label:
 // "nas is silent", "nas is silent, printer answers again", and for more than
 // three, "5 hosts changed: nas is silent, printer answers again, tv is silent
-// and 2 more".
+// and 2 more". A change's detail follows its host's words.
 std::string changesummary(std::span<const hostchange> changes, std::span<const HostEntry> hosts);

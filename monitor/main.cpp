@@ -2,6 +2,7 @@
 // quorvel: shows whether the hosts of a small network answer, one button per host.
 #include "cycle.h"
 #include "history.h"
+#include "notify.h"
 #include "priority.h"
 #include "selfpath.h"
 #include "settings.h"
@@ -11,6 +12,25 @@
 #include <cstddef>
 #include <cstdlib>
 #include <gtk/gtk.h>
+
+namespace {
+
+// A first start from the desktop shows a window without a host: say which
+// file to fill, and what can fill it.
+void tellwheretolisthosts() {
+    gchar* directory = g_get_current_dir();
+    gchar* file = g_build_filename(directory, "hostlist", nullptr);
+    gchar* text = g_strdup_printf("No host in %s yet: add a line per host (label, address, "
+                                  "hardware address), or let quorvel-scan find them: "
+                                  "quorvel-scan >> hostlist",
+                                  file);
+    notifydesktop(text);
+    g_free(text);
+    g_free(file);
+    g_free(directory);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     limitdllsearch();
@@ -37,6 +57,9 @@ int main(int argc, char** argv) {
     setbuttonlabelfonthighlow(maskautomatic);
     setbuttonsensitve(maskautomatic);
     showwindow();
+    if (notifychanges != 0 && hostnum == 0) {
+        tellwheretolisthosts();
+    }
     armprobetimer();
     gtk_main();
     return 0;

@@ -223,12 +223,15 @@ void sethosttooltip(int index) {
         return;
     }
     const HostEntry& host = dolist[index];
-    char text[96];
-    std::snprintf(text, sizeof text, "%d.%d.%d.%d  %02x:%02x:%02x:%02x:%02x:%02x\n%s", host.ip[0],
-                  host.ip[1], host.ip[2], host.ip[3], host.mac[0], host.mac[1], host.mac[2],
-                  host.mac[3], host.mac[4], host.mac[5], runhistory().tooltipline(index).c_str());
-    text[sizeof text - 1] = '\0';
-    gtk_widget_set_tooltip_text(buttonhost[index], text);
+    char address[24];
+    std::snprintf(address, sizeof address, "%d.%d.%d.%d  ", host.ip[0], host.ip[1], host.ip[2],
+                  host.ip[3]);
+    std::string text =
+        address + hardwareaddresstext(host.mac) + "\n" + runhistory().tooltipline(index);
+    for (const std::string& line : runhistory().insight().tooltiplines(index)) {
+        text += "\n" + line;
+    }
+    gtk_widget_set_tooltip_text(buttonhost[index], text.c_str());
 }
 
 void sethostlabelfonthighlow(int index, int flag) {

@@ -6,7 +6,8 @@ echo2's address taken away in the lab, UPDATE; given back, UPDATE. Exactly
 two notifications must reach the service, "echo2 is silent" and "echo2
 answers again", read back from dunst's history; the tooltips (the buttons'
 accessible descriptions) tell when each host last answered. The same steps
-without "-n" add no notification.
+without "-n" add no notification. Started with "-n" and a host list
+without a host, quorvel says which file to fill.
 
 Run by inlab.py inside the lab's monitor namespace, on a display and a
 session bus of its own. With QUORVEL_E2E_SCREENSHOT set to a file name, the
@@ -110,6 +111,15 @@ def case(program, icon):
         run_cycles(program, icon, lc.ARGS)
         if shown_notifications() != expected:
             raise Failure(f"without -n the service received more: {shown_notifications()}")
+        # A host list without a host: one notification says which file to fill.
+        with WorkDir("# nothing yet\n", icon) as work, Quorvel(program, work, ["-n"]) as quorvel:
+            quorvel.find_window()
+            hint = ("quorvel", f"No host in {work}/hostlist yet: add a line per host (label, "
+                    "address, hardware address), or let quorvel-scan find them: quorvel-scan "
+                    ">> hostlist")
+            wait_until(lambda: shown_notifications()[2:] == [hint], 10,
+                       f"{hint} on the service")
+            quorvel.exit()
     finally:
         dunst.terminate()
         dunst.wait(timeout=10)

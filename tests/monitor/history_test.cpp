@@ -115,7 +115,8 @@ TEST(History, TooltipsAndAnnouncementsCycleByCycle) {
 
 TEST(History, SummaryNamesAtMostThreeAndCountsTheRest) {
     const std::vector<HostEntry> table = hosts({"a", "b", "c", "d", "e"});
-    const std::vector<hostchange> all = {{0, false}, {1, true}, {2, false}, {3, true}, {4, false}};
+    const std::vector<hostchange> all = {
+        {0, false, ""}, {1, true, ""}, {2, false, ""}, {3, true, ""}, {4, false, ""}};
     struct shown {
         std::size_t changes;
         const char* text;
@@ -125,6 +126,108 @@ TEST(History, SummaryNamesAtMostThreeAndCountsTheRest) {
           shown{5, "5 hosts changed: a is silent, b answers again, c is silent and 2 more"}}) {
         EXPECT_EQ(c.text, changesummary(std::span(all).first(c.changes), table));
     }
+}
+
+neighbourentry entry(std::array<std::uint8_t, 6> mac, neighbourstate state, long confirmedago) {
+    neighbourentry e;
+    e.ip = {192, 0, 2, 10};
+    e.mac = mac;
+    e.hasmac = true;
+    e.state = state;
+    e.confirmedago = confirmedago;
+    return e;
+}
+
+// What the neighbour table read after a cycle adds to a host's tooltip:
+// Linux gives the confirmation's age; Windows gives none (-1), where only a
+// reachable entry counts, as confirmed when read.
+TEST(Insight, NeighbourEntryAfterOneCycle) {
+    const std::array<std::uint8_t, 6> listed{0x02, 0, 0, 0, 0, 0x0a};
+    const std::array<std::uint8_t, 6> other{0x52, 0x54, 0, 0x12, 0x34, 0x57};
+    const std::string card = "its network card answered 13:59:59, ping did not: a firewall?";
+    const std::string cardnow = "its network card answered 14:00:00, ping did not: a firewall?";
+    const std::string wrong = "52:54:00:12:34:57 answers for it; a wake goes to 02:00:00:00:00:0a "
+                              "(the list's)";
+    struct row {
+        const char* what;
+        int verdict;
+        std::vector<neighbourentry> table;
+        std::vector<std::string> lines;
+    };
+    neighbourentry nomac = entry(listed, neighbourstate::incomplete, 0);
+    nomac.hasmac = false;
+    neighbourentry elsewhere = entry(listed, neighbourstate::reachable, 1);
+    elsewhere.ip = {192, 0, 2, 11};
+    const std::vector<row> rows = {
+        {"answers, its own card", 1, {entry(listed, neighbourstate::reachable, 1)}, {}},
+        {"ignores ping", 0, {entry(listed, neighbourstate::reachable, 1)}, {card}},
+        {"ignores ping, seen last 89 s ago",
+         0,
+         {entry(listed, neighbourstate::delay, 89)},
+         {"its network card answered 13:58:31, ping did not: a firewall?"}},
+        {"switched off a while ago", 0, {entry(listed, neighbourstate::stale, 91)}, {}},
+        {"nobody holds the address", 0, {entry(listed, neighbourstate::failed, 0), nomac}, {}},
+        {"an entry set by hand is no answer", 0, {entry(listed, neighbourstate::permanent, 1)}, {}},
+        {"another host's entry", 0, {elsewhere}, {}},
+        {"Windows: reachable, no age",
+         0,
+         {entry(listed, neighbourstate::reachable, -1)},
+         {cardnow}},
+        {"Windows: stale, no age", 0, {entry(listed, neighbourstate::stale, -1)}, {}},
+        {"answers with another card", 1, {entry(other, neighbourstate::reachable, 1)}, {wrong}},
+        {"two interfaces: the fresher entry counts",
+         0,
+         {entry(listed, neighbourstate::stale, 300), entry(other, neighbourstate::reachable, 1)},
+         {card, wrong}},
+    };
+    HostEntry host{};
+    std::strncpy(host.hostname, "nas", sizeof host.hostname - 1);
+    host.ip = {192, 0, 2, 10};
+    host.mac = listed;
+    for (const row& r : rows) {
+        hostinsight insight;
+        const int verdicts[] = {r.verdict};
+        insight.observe(std::span(&host, 1), verdicts, r.table, at(14, 0, 0));
+        EXPECT_EQ(r.lines, insight.tooltiplines(0)) << r.what;
+    }
+}
+
+// A wrong hardware address is told on standard error once per run and in
+// the host's next notification once; a wake's story ends in its tooltip and
+// its notification, and is over once the host goes silent again.
+TEST(Insight, MismatchAndWakeAreToldOnce) {
+    std::vector<HostEntry> table = hosts({"nas"});
+    table[0].ip = {192, 0, 2, 10};
+    table[0].mac = {0x02, 0, 0, 0, 0, 0x0a};
+    const std::vector<neighbourentry> seen = {
+        entry({0x52, 0x54, 0, 0x12, 0x34, 0x57}, neighbourstate::reachable, 0)};
+    hostinsight insight;
+    const int silent[] = {0};
+    const int answers[] = {1};
+
+    insight.observe(table, silent, seen, at(14, 0, 0));
+    EXPECT_EQ(std::vector<std::string>{"quorvel: nas (192.0.2.10): 52:54:00:12:34:57 answers for "
+                                       "its address, but the host list says 02:00:00:00:00:0a; a "
+                                       "wake goes to the list's"},
+              insight.takewarnings(table));
+    insight.wakesent(0, at(14, 0, 5));
+    EXPECT_EQ("wake sent 14:00:05", insight.tooltiplines(0).back());
+    insight.observe(table, silent, {}, at(14, 0, 20));
+    EXPECT_TRUE(insight.takewarnings(table).empty());
+    EXPECT_EQ("wake sent 14:00:05", insight.tooltiplines(0).back());
+    insight.observe(table, answers, {}, at(14, 0, 47));
+    EXPECT_EQ("answers again, 42 s after its wake", insight.tooltiplines(0).back());
+    std::vector<hostchange> changes = {{0, true, insight.takenotificationdetail(0)}};
+    EXPECT_EQ("nas answers again, 42 s after its wake (52:54:00:12:34:57 answers for it, not the "
+              "list's 02:00:00:00:00:0a)",
+              changesummary(changes, table));
+    EXPECT_EQ("", insight.takenotificationdetail(0));
+    // Silent again, with a confirmation from before its last answer: no
+    // claim that its card answered, and the wake is forgotten.
+    insight.observe(table, silent, std::vector{entry(seen[0].mac, neighbourstate::reachable, 25)},
+                    at(14, 1, 7));
+    EXPECT_EQ(1U, insight.tooltiplines(0).size()) << "only the wrong address is left";
+    EXPECT_EQ("", insight.takenotificationdetail(0));
 }
 
 // Without a session bus there is no service to notify: quorvel says so on
