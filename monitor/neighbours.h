@@ -12,6 +12,8 @@
 #include <vector>
 
 // The entry's state, in the kernel's words; Windows' own map onto them.
+// Under Wine only reachable (any resolved entry, stale ones too), failed (any
+// unresolved one) and permanent occur: see neighbours_win32.cpp.
 enum class neighbourstate {
     incomplete, // resolution under way, no hardware address yet
     reachable,  // confirmed within the system's reachable time
@@ -29,7 +31,8 @@ struct neighbourentry {
     bool hasmac = false; // a 6-byte hardware address is known (never all zeros)
     neighbourstate state = neighbourstate::other;
     // Seconds since the system last confirmed the entry (an ARP answer or
-    // upper-layer traffic); -1 when the system does not say.
+    // upper-layer traffic); -1 when the system does not say (Windows never
+    // does), and for an entry without a resolved hardware address.
     long confirmedago = -1;
 };
 

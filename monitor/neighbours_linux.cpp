@@ -22,10 +22,13 @@ namespace {
 
 // A dump of 1024 entries (the kernel's default gc_thresh3) takes a few reads
 // of this size; the bound only stops a sender that never says it is done.
-constexpr std::size_t bufferbytes = 64 * 1024;
+constexpr std::size_t bufferbytes = std::size_t{64} * 1024;
 constexpr int maxreads = 1024;
 constexpr time_t readtimeoutseconds = 1;
 constexpr auto dumplimit = std::chrono::seconds(3);
+// The states whose entry holds a hardware address (the kernel's NUD_VALID).
+constexpr unsigned resolved =
+    NUD_PERMANENT | NUD_NOARP | NUD_REACHABLE | NUD_PROBE | NUD_STALE | NUD_DELAY;
 
 class netlinksocket {
   public:
@@ -102,7 +105,12 @@ void readentry(const nlmsghdr* message, long tickspersecond, std::vector<neighbo
             }
             break;
         case NDA_CACHEINFO:
-            if (size >= sizeof(nda_cacheinfo) && tickspersecond > 0) {
+            // An unresolved entry (incomplete, failed) gets no time: if it
+            // never resolved, the kernel's time is made up to look old
+            // (twice the base reachable time before the entry was made);
+            // if it did, nobody answers for it any longer.
+            if (size >= sizeof(nda_cacheinfo) && tickspersecond > 0 &&
+                (ndm->ndm_state & resolved) != 0) {
                 nda_cacheinfo info;
                 std::memcpy(&info, payload, sizeof info);
                 entry.confirmedago = static_cast<long>(info.ndm_confirmed / tickspersecond);

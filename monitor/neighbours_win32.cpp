@@ -70,8 +70,13 @@ bool readneighbours(std::vector<neighbourentry>& entries, std::string& why) {
             }
             entry.hasmac = entry.mac != decltype(entry.mac){};
         }
-        entry.state = statefrom(row.State);
-        // ReachabilityTime is left out: see neighbours.h.
+        // Wine builds the table from /proc/net/arp, which has no states:
+        // every resolved entry is NlnsReachable there, and an unresolved one
+        // (incomplete or failed) NlnsStale, but marked unreachable.
+        entry.state = row.IsUnreachable ? neighbourstate::failed : statefrom(row.State);
+        // No confirmation time: ReachabilityTime.LastReachable is, in
+        // Microsoft's words, how long a neighbour is taken as reachable
+        // after a confirmation, not how long ago one came; Wine leaves it 0.
         entries.push_back(entry);
     }
     return true;
