@@ -1,0 +1,192 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// quorvel-scan: finds the hosts on the machine's LANs and prints them as a
+// host list for quorvel, leaving out those that ./hostlist lists already:
+//
+//   quorvel-scan >> hostlist
+//
+// Every address of each LAN gets one small datagram; the system resolves
+// each address by ARP to send it, and its neighbour table then holds the
+// hardware address of every host that is up, whether or not it answers
+// ping. No privilege is needed, and nothing listens on port 9.
+#include "hostlist.h"
+#include "localnets.h"
+#include "neighbours.h"
+#include "regularfile.h"
+#include "scanlist.h"
+#include "scannet.h"
+#include "selfpath.h"
+#include "settings.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// At most this many datagrams in a burst, then a pause: about 500 a second,
+// gentle on the LAN and on the system's ARP queue, and a /24 in half a second.
+constexpr std::size_t burst = 8;
+constexpr auto burstpause = std::chrono::milliseconds(16);
+// A datagram the system could not take at once is tried this many times.
+constexpr int tries = 5;
+constexpr auto trypause = std::chrono::milliseconds(20);
+// ARP answers come within milliseconds on a LAN; a Wi-Fi client that dozes
+// takes longer. The table is read this long after a network's last datagram.
+constexpr auto answertime = std::chrono::seconds(2);
+// What quorvel reads of a host list at most, and a line more.
+constexpr std::size_t mostlistbytes = std::size_t{16} * 1024 * 1024 + 1000;
+
+const char usage[] =
+    "Usage: quorvel-scan [-h]\n"
+    "Finds the hosts on this machine's LANs and prints them as a host list for\n"
+    "quorvel, one line each (label, address, hardware address), after a first\n"
+    "line that quorvel skips. Hosts that ./hostlist lists already are left out:\n"
+    "\n"
+    "  quorvel-scan >> hostlist\n"
+    "\n"
+    "It sends one small datagram to port 9 of every address of each IPv4 network\n"
+    "that is up (of a network larger than a /24, only the /24 around this\n"
+    "machine's address), waits two seconds and reads the system's neighbour table:\n"
+    "every host whose network card answered is listed, whether or not it answers\n"
+    "ping. Needs no privilege. A PC whose network card wakes it on any packet\n"
+    "addressed to it may wake up from a scan, as from a ping.\n";
+
+int fail(const std::string& what) {
+    std::fprintf(stderr, "quorvel-scan: %s\n", what.c_str());
+    return 1;
+}
+
+// The addresses ./hostlist lists, read by quorvel's own rules; none when
+// there is no host list yet.
+std::vector<ipv4> listedhosts() {
+    setdefaults();
+    std::string content;
+    if (!readregularfile(hostlistfile, mostlistbytes, content)) {
+        return {};
+    }
+    std::istringstream in(std::move(content));
+    std::vector<ipv4> listed = listedaddresses(in);
+    if (listed.size() >= static_cast<std::size_t>(maxhosts)) {
+        std::fprintf(stderr,
+                     "quorvel-scan: %s lists %zu hosts already; quorvel shows the first %d "
+                     "only\n",
+                     hostlistfile, listed.size(), maxhosts);
+    }
+    return listed;
+}
+
+// One datagram to every address of the network, at the bounded rate. false,
+// with why, when the system refuses one.
+bool nudgeall(nudgesocket socket, const scannetwork& network, std::string& why) {
+    std::size_t inburst = 0;
+    for (const ipv4& ip : scantargets(network)) {
+        nudgeresult result = nudgeresult::later;
+        for (int k = 0; k < tries && result == nudgeresult::later; ++k) {
+            if (k > 0) {
+                std::this_thread::sleep_for(trypause);
+            }
+            result = nudge(socket, ip, why);
+        }
+        if (result != nudgeresult::sent) {
+            why = "sending to " + dotted(ip) + " port 9 was refused: " + why;
+            return false;
+        }
+        if (++inburst == burst) {
+            std::this_thread::sleep_for(burstpause);
+            inburst = 0;
+        }
+    }
+    return true;
+}
+
+int scan() {
+    const std::vector<ipv4> listed = listedhosts();
+    std::vector<ownaddress> addresses;
+    std::string why;
+    if (!localaddresses(addresses, why)) {
+        return fail("cannot list the network interfaces: " + why);
+    }
+    std::vector<scannetwork> networks = scannetworks(addresses);
+    if (networks.empty()) {
+        return fail("no IPv4 network to scan: no interface that is up holds an IPv4 address "
+                    "on a LAN");
+    }
+    for (std::size_t k = mostnetworks; k < networks.size(); ++k) {
+        std::fprintf(stderr, "quorvel-scan: %s left out: at most %zu networks are scanned\n",
+                     rangetext(networks[k]).c_str(), mostnetworks);
+    }
+    if (networks.size() > mostnetworks) {
+        networks.resize(mostnetworks);
+    }
+    for (const scannetwork& network : networks) {
+        if (clamped(network)) {
+            std::fprintf(stderr,
+                         "quorvel-scan: the network of %s is a /%d: only the /24 around it, "
+                         "%s, is scanned\n",
+                         dotted(network.own.front()).c_str(), network.ownprefix,
+                         rangetext(network).c_str());
+        }
+    }
+
+    const nudgesocket socket = nudgeopen(why);
+    if (socket == invalidnudgesocket) {
+        return fail("cannot open a UDP socket: " + why);
+    }
+    // One network at a time, its table read before the next: the entries
+    // that a network's unanswered addresses leave are then the most the
+    // table holds at once.
+    std::vector<neighbourentry> seen;
+    for (const scannetwork& network : networks) {
+        if (!nudgeall(socket, network, why)) {
+            nudgeclose(socket);
+            return fail(why);
+        }
+        std::this_thread::sleep_for(answertime);
+        std::vector<neighbourentry> table;
+        if (!readneighbours(table, why)) {
+            nudgeclose(socket);
+            return fail("cannot read the neighbour table: " + why);
+        }
+        seen.insert(seen.end(), table.begin(), table.end());
+    }
+    nudgeclose(socket);
+
+    const std::vector<foundhost> hosts = newhosts(seen, networks, listed);
+    std::string out = headerline(machinename(), std::chrono::system_clock::now(), networks);
+    for (const foundhost& host : hosts) {
+        out += hostline(hostlabel(reversename(host.ip), host.ip), host);
+    }
+    if (std::fputs(out.c_str(), stdout) == EOF || std::fflush(stdout) != 0) {
+        return fail("cannot write the host list: " + std::string(std::strerror(errno)));
+    }
+    std::fprintf(stderr, "quorvel-scan: %zu new host%s\n", hosts.size(),
+                 hosts.size() == 1 ? "" : "s");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    limitdllsearch();
+    if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    if (argc > 1) {
+        std::fputs(usage, stderr);
+        return 1;
+    }
+    std::string why;
+    if (!netstartup(why)) {
+        return fail(why);
+    }
+    const int status = scan();
+    netcleanup();
+    return status;
+}

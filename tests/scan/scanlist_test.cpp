@@ -1,0 +1,214 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What quorvel-scan sends to and prints, on hand-made addresses and tables:
+// the ranges and their /24 clamp, the hosts taken from a neighbour table,
+// their labels, and lines that quorvel's own reader takes as they are meant.
+#include "hostlist.h"
+#include "scanlist.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono;
+
+struct RangeCase {
+    std::string name;
+    std::vector<ownaddress> addresses;
+    std::vector<std::string> ranges; // rangetext of each network, in order
+    bool clamp;                      // of the first network
+    std::size_t targets;             // of the first network
+    ipv4 first, last;                // of the first network's targets
+};
+
+void PrintTo(const RangeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Ranges : public testing::TestWithParam<RangeCase> {};
+
+TEST_P(Ranges, CoverTheNetworkOrItsOwnSlash24) {
+    const RangeCase& c = GetParam();
+    const std::vector<scannetwork> networks = scannetworks(c.addresses);
+    std::vector<std::string> ranges;
+    for (const scannetwork& n : networks) {
+        ranges.push_back(rangetext(n));
+    }
+    ASSERT_EQ(ranges, c.ranges);
+    if (networks.empty()) {
+        return;
+    }
+    EXPECT_EQ(clamped(networks[0]), c.clamp);
+    const std::vector<ipv4> targets = scantargets(networks[0]);
+    ASSERT_EQ(targets.size(), c.targets);
+    EXPECT_EQ(targets.front(), c.first);
+    EXPECT_EQ(targets.back(), c.last);
+    for (const ownaddress& own : c.addresses) {
+        EXPECT_EQ(std::count(targets.begin(), targets.end(), own.ip), 0) << dotted(own.ip);
+    }
+    EXPECT_TRUE(std::is_sorted(targets.begin(), targets.end()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Networks, Ranges,
+    testing::Values(
+        RangeCase{"home24",
+                  {{{192, 168, 1, 20}, 24}},
+                  {"192.168.1.0/24"},
+                  false,
+                  253,
+                  {192, 168, 1, 1},
+                  {192, 168, 1, 254}},
+        RangeCase{"small28",
+                  {{{10, 0, 0, 1}, 28}},
+                  {"10.0.0.0/28"},
+                  false,
+                  13,
+                  {10, 0, 0, 2},
+                  {10, 0, 0, 14}},
+        RangeCase{"clamped16",
+                  {{{172, 16, 9, 254}, 16}},
+                  {"172.16.9.0/24"},
+                  true,
+                  253,
+                  {172, 16, 9, 1},
+                  {172, 16, 9, 253}},
+        RangeCase{"clampedprefix0",
+                  {{{10, 9, 8, 7}, 0}},
+                  {"10.9.8.0/24"},
+                  true,
+                  253,
+                  {10, 9, 8, 1},
+                  {10, 9, 8, 254}},
+        RangeCase{"pointtopoint", {{{10, 0, 0, 1}, 31}, {{10, 0, 0, 9}, 32}}, {}, false, 0, {}, {}},
+        RangeCase{"twoaddressesonenetwork",
+                  {{{192, 168, 1, 20}, 24}, {{192, 168, 1, 30}, 24}, {{10, 1, 0, 1}, 16}},
+                  {"192.168.1.0/24", "10.1.0.0/24"},
+                  false,
+                  252,
+                  {192, 168, 1, 1},
+                  {192, 168, 1, 254}}),
+    [](const auto& info) { return info.param.name; });
+
+neighbourentry entry(ipv4 ip, std::uint8_t last, neighbourstate state, bool hasmac = true) {
+    neighbourentry e;
+    e.ip = ip;
+    e.mac = {0x02, 0, 0, 0, 0, last};
+    e.hasmac = hasmac;
+    e.state = state;
+    return e;
+}
+
+TEST(NewHosts, AreTheAnsweredScannedUnlistedEntriesSortedByAddress) {
+    const std::vector<scannetwork> networks =
+        scannetworks(std::vector<ownaddress>{{{192, 168, 1, 1}, 24}, {{10, 5, 0, 1}, 16}});
+    using s = neighbourstate;
+    std::vector<neighbourentry> table = {
+        entry({192, 168, 1, 100}, 1, s::reachable),
+        entry({192, 168, 1, 20}, 2, s::stale),
+        entry({192, 168, 1, 3}, 3, s::delay),
+        entry({10, 5, 0, 40}, 4, s::probe),
+        entry({192, 168, 1, 5}, 5, s::permanent),
+        entry({192, 168, 1, 6}, 6, s::incomplete),
+        entry({192, 168, 1, 7}, 7, s::failed),
+        entry({192, 168, 1, 8}, 8, s::other),
+        entry({192, 168, 1, 9}, 9, s::reachable, false), // no hardware address
+        entry({192, 168, 2, 10}, 10, s::reachable),      // not a scanned network
+        entry({10, 5, 1, 11}, 11, s::reachable),         // beyond the clamped /24
+        entry({192, 168, 1, 255}, 12, s::permanent),     // the broadcast address
+        entry({192, 168, 1, 1}, 13, s::permanent),       // the machine's own
+        entry({192, 168, 1, 14}, 14, s::reachable),      // listed already
+        entry({192, 168, 1, 100}, 15, s::stale),         // a second table's entry
+    };
+    table.push_back(entry({192, 168, 1, 16}, 0, s::reachable));
+    table.back().mac = {};                                      // all zeros
+    table.push_back(entry({192, 168, 1, 17}, 0, s::reachable)); // a group address
+    table.back().mac = {0x01, 0x00, 0x5e, 0, 0, 1};
+    const std::vector<ipv4> listed = {{192, 168, 1, 14}, {10, 0, 0, 1}};
+
+    std::vector<std::string> found;
+    for (const foundhost& h : newhosts(table, networks, listed)) {
+        found.push_back(dotted(h.ip) + " " + std::to_string(h.mac[5]));
+    }
+    const std::vector<std::string> expected = {"10.5.0.40 4", "192.168.1.3 3", "192.168.1.5 5",
+                                               "192.168.1.20 2", "192.168.1.100 1"};
+    EXPECT_EQ(found, expected);
+}
+
+struct LabelCase {
+    std::string name, reverse, label;
+};
+
+void PrintTo(const LabelCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Labels : public testing::TestWithParam<LabelCase> {};
+
+TEST_P(Labels, FitTheHostListGrammar) {
+    const LabelCase& c = GetParam();
+    const std::string label = hostlabel(c.reverse, {192, 168, 1, 7});
+    EXPECT_EQ(label, c.label);
+    HostEntry row{};
+    EXPECT_TRUE(parsehostline(label + " 192.168.1.7 02:00:00:00:00:07\n", row));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, Labels,
+    testing::Values(LabelCase{"firstpart", "fileserver.office.example.", "fileserver"},
+                    LabelCase{"noname", "", "pc7"},
+                    LabelCase{"blanksandpunctuation", "my pc\t#2!.lan", "mypc2"},
+                    LabelCase{"nothingplain", "\xc3\xa4\xc3\xb6.lan", "pc7"},
+                    LabelCase{"dotfirst", ".lan", "pc7"},
+                    LabelCase{"cutatsixtythree", std::string(80, 'a') + ".lan",
+                              std::string(63, 'a')}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(Output, IsAHostListThatQuorvelReadsAsMeant) {
+    const std::vector<scannetwork> networks =
+        scannetworks(std::vector<ownaddress>{{{10, 200, 1, 1}, 24}, {{172, 16, 9, 4}, 12}});
+    const sys_days day = year{2026} / December / 8;
+    const std::string header = headerline(
+        "lab pc\n", day + hours{20} + minutes{15} + seconds{3} + milliseconds{900}, networks);
+    EXPECT_EQ(header, "# quorvel-scan on labpc at 2026-12-08 20:15:03 UTC, networks "
+                      "10.200.1.0/24 172.16.9.0/24\n");
+    const foundhost near{{10, 200, 1, 7}, {0x0a, 0xbc, 0, 0x01, 0xff, 0x10}};
+    const foundhost far{{172, 16, 9, 200}, {2, 0, 0, 0, 0, 2}};
+    const std::string first = hostline("pc7", near);
+    EXPECT_EQ(first, "pc7        10.200.1.7      0a:bc:00:01:ff:10\n");
+    const std::string second = hostline(std::string(63, 'n'), far);
+
+    // The header is no host, every other line is exactly its host.
+    std::istringstream in(header + first + second);
+    readlistfrom(in);
+    ASSERT_EQ(hostnum, 2);
+    EXPECT_STREQ(dolist[0].hostname, "pc7");
+    EXPECT_EQ(dolist[0].ip, near.ip);
+    EXPECT_EQ(dolist[0].mac, near.mac);
+    EXPECT_STREQ(dolist[1].hostname, "nnnnnn.");
+    EXPECT_EQ(dolist[1].ip, far.ip);
+    EXPECT_EQ(dolist[1].mac, far.mac);
+    EXPECT_EQ(headerline("", sys_days{}, {}), "# quorvel-scan at 1970-01-01 00:00:00 UTC, no "
+                                              "network\n");
+}
+
+TEST(Listed, AreEveryHostLineQuorvelAcceptsAlsoPastThirtyTwo) {
+    std::string list = "# office hosts\r\npc5 127.0.1.300 00:11:22:33:44:55 # as 127.0.1.44\r\n"
+                       "pc6 127.0.1.60\n";
+    for (int k = 1; k <= 40; ++k) {
+        list += "h" + std::to_string(k) + " 10.0.0." + std::to_string(k) + " 02:00:00:00:00:01\n";
+    }
+    std::istringstream in(list);
+    const std::vector<ipv4> listed = listedaddresses(in);
+    ASSERT_EQ(listed.size(), 41u);
+    EXPECT_EQ(listed.front(), (ipv4{127, 0, 1, 44}));
+    EXPECT_EQ(listed.back(), (ipv4{10, 0, 0, 40}));
+    std::istringstream empty("");
+    EXPECT_TRUE(listedaddresses(empty).empty());
+}
+
+} // namespace
