@@ -57,6 +57,9 @@ int main(int argc, char** argv) {
     setbuttonlabelfonthighlow(maskautomatic);
     setbuttonsensitve(maskautomatic);
     showwindow();
+    if (notifychanges != 0) {
+        notifystart();
+    }
     if (notifychanges != 0 && hostnum == 0) {
         tellwheretolisthosts();
     }

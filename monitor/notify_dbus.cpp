@@ -49,6 +49,9 @@ GDBusConnection* sessionbus() {
 
 } // namespace
 
+// The service needs nothing before the first notification.
+void notifystart() {}
+
 void notifydesktop(const char* text) {
     GDBusConnection* bus = sessionbus();
     if (bus == nullptr) {
