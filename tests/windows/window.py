@@ -22,6 +22,24 @@ out buttons and would not show where a button is.
                102-byte magic packet to 10.200.1.255 port 9
   EXIT         status 0, and the trace ends with the two lines of leaving
 
+With the MSI (window.py WINE ZIP MSI MSISETTINGS TRAYSTANDIN), a stand-in
+notification area (traystandin.exe, installer.py) owns the shell's tray
+window all along, since Wine draws no balloon:
+
+  no "-n"      the zip's quorvel.exe above adds no icon at all
+  install      msiexec /i /qn: the programs in the user's programs folder,
+               the sample host list in %APPDATA%\quorvel, the Start-menu
+               shortcut to quorvel.exe with "-n" working in that folder
+  "-n"         quorvel.exe started as the shortcut says reads the host list
+               there (the host table of UPDATE); echo2's address taken away,
+               UPDATE: the icon (tooltip "quorvel") shows the balloon
+               "echo2 is silent"; EXIT takes the icon away
+  log-off      the session's end, played to the icon's window, takes it away
+  upgrade      an MSI of a higher version (msisettings.cmake -Dversion=):
+               the edited host list stays as it was
+  uninstall    msiexec /x /qn: no program file and no shortcut left, the
+               host list still there
+
 Leaves a screenshot of the window after the cycle in the working directory
 (quorvel-windows.png). Needs root (exit 77 without).
 
@@ -31,9 +49,10 @@ README-windows.txt with a folder under licenses/ that holds a licence text,
 and the list names no DLL that is not there; COPYING is the GPL version 3;
 the GCC Runtime Library Exception covers the runtime linked into the programs.
 
-  window.py WINE ZIP
+  window.py WINE ZIP [MSI MSISETTINGS TRAYSTANDIN]
 """
 import os
+import glob
 import re
 import shutil
 import subprocess
@@ -46,6 +65,7 @@ import zipfile
 from quorveltest import QUIT_TRACE, Failure, skip, wait_until
 from quorveltest import lab as netlab
 from quorveltest.cycles import cycles
+from installer import Tray, read_shortcut
 
 # label, address, hardware address, whether it answers, the label shown
 # Nine hosts, so that the ninth opens a second row: it is the one woken.
@@ -95,11 +115,11 @@ def command_centre(word):
 class WineQuorvel:
     """quorvel.exe running in the lab, its trace collected as it comes."""
 
-    def __init__(self, lab, wine, folder, env):
+    def __init__(self, lab, wine, folder, env, args=(), cwd=None):
         self.lab, self.env = lab, env
         self.lines = []
-        self.process = lab.popen([wine, os.path.join(folder, "quorvel.exe"), *ARGS],
-                                 namespace=lab.monitor, cwd=folder, env=env,
+        self.process = lab.popen([wine, os.path.join(folder, "quorvel.exe"), *args, *ARGS],
+                                 namespace=lab.monitor, cwd=cwd or folder, env=env,
                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.errors = []
         for stream, into in ((self.process.stdout, self.lines), (self.process.stderr,
@@ -245,13 +265,14 @@ def check_licences(zip_path):
     return failures
 
 
-def run(lab, wine, zip_path, workdir):
+def run(lab, wine, zip_path, workdir, msi=None):
     folder = unpack(zip_path, os.path.join(workdir, "unpacked"))
     server, display = start_display(lab)
     env = dict(os.environ, WINEPREFIX=os.path.join(workdir, "prefix"), DISPLAY=display,
                WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
     try:
         prepare_prefix(lab, wine, env)
+        tray = Tray(lab, wine, msi[2], env) if msi else None
         quorvel = WineQuorvel(lab, wine, folder, env)
         try:
             if quorvel.title() != "HOST STATUS":
@@ -267,6 +288,11 @@ def run(lab, wine, zip_path, workdir):
         finally:
             if quorvel.process.poll() is None:
                 quorvel.process.kill()
+        if tray:
+            tray.stop()
+            if tray.calls():
+                raise Failure(f"without -n the notification area received {tray.calls()}")
+            check_installer(lab, wine, env, workdir, *msi)
     finally:
         lab.run([wine, "wineserver", "-k"], namespace=lab.monitor, env=env,
                 capture_output=True, timeout=30)
@@ -274,12 +300,128 @@ def run(lab, wine, zip_path, workdir):
         server.wait()
 
 
+def msiexec(lab, wine, env, *args):
+    done = lab.run([wine, "msiexec", *args, "/qn"], namespace=lab.monitor, env=env,
+                   capture_output=True, timeout=180)
+    if done.returncode != 0:
+        raise Failure(f"msiexec {' '.join(args)}: exit {done.returncode}")
+
+
+def installed_files(env):
+    """The user's programs folder, the user's own folder and the Start menu's
+    shortcut, as paths on this side of Wine."""
+    (user,) = [u for u in glob.glob(os.path.join(env["WINEPREFIX"], "drive_c", "users", "*"))
+               if os.path.basename(u) != "Public"]
+    roaming = os.path.join(user, "AppData", "Roaming")
+    return (os.path.join(user, "AppData", "Local", "Programs", "quorvel"),
+            os.path.join(roaming, "quorvel"),
+            os.path.join(roaming, "Microsoft", "Windows", "Start Menu", "Programs",
+                         "quorvel.lnk"))
+
+
+def unix_path(env, windows_path):
+    drive, rest = windows_path.rstrip("\\").split(":\\", 1)
+    return os.path.join(env["WINEPREFIX"], f"drive_{drive.lower()}", *rest.split("\\"))
+
+
+def start_as_shortcut(lab, wine, env, shortcut, standin, *tray_options):
+    target, folder, arguments = read_shortcut(shortcut)
+    tray = Tray(lab, wine, standin, env, *tray_options)
+    quorvel = WineQuorvel(lab, wine, os.path.dirname(unix_path(env, target)), env,
+                          arguments.split(), unix_path(env, folder))
+    return tray, quorvel
+
+
+def check_balloon(lab, env, wine, shortcut, standin):
+    """With "-n": the icon, one balloon when echo2 falls silent, and the icon
+    gone after EXIT."""
+    tray, quorvel = start_as_shortcut(lab, wine, env, shortcut, standin)
+    try:
+        quorvel.click(command_centre("MANUAL"))
+        time.sleep(1)
+        quorvel.click(command_centre("UPDATE"))
+        check_cycle(quorvel)  # the host table of the user's host list
+        lab.run(["ip", "-n", lab.echo, "addr", "del", f"{HOSTS[1][1]}/24", "dev", "eth0"],
+                check=True)
+        quorvel.click(command_centre("UPDATE"))
+        calls = tray.wait(2, "the balloon")
+        print(f"notification area: {calls}", flush=True)
+        if (calls[0] != "add tip=quorvel icon=16x16"
+                or not calls[1].startswith("modify info=echo2 is silent")
+                or not calls[1].endswith(" title=quorvel infoflags=4")):
+            raise Failure(f"with -n the notification area received {calls}")
+        check_exit(quorvel)
+        calls = tray.wait(3, "the icon's removal after EXIT")
+        if calls[2:] != ["delete"]:
+            raise Failure(f"after EXIT the notification area received {calls[2:]}")
+    finally:
+        quorvel.process.kill()
+        tray.stop()
+    tray, quorvel = start_as_shortcut(lab, wine, env, shortcut, standin, "--logoff")
+    try:
+        calls = tray.wait(3, "the icon's removal at log-off")
+        if calls[1:] != ["logoff query=1", "delete"]:
+            raise Failure(f"at log-off the notification area received {calls}")
+    finally:
+        quorvel.process.kill()
+        tray.stop()
+
+
+def check_installer(lab, wine, env, workdir, msi, settings, standin):
+    programs, userfolder, shortcut = installed_files(env)
+    msiexec(lab, wine, env, "/i", msi)
+    hostlist = os.path.join(userfolder, "hostlist")
+    missing = [name for name in ("quorvel.exe", "zendrik.exe", "quorvel64.ico",
+                                 "libgtk-3-0.dll", "share/glib-2.0/schemas/gschemas.compiled")
+               if not os.path.isfile(os.path.join(programs, name))]
+    if not os.path.isfile(os.path.join(userfolder, "quorvel64.ico")):
+        missing.append("the window's icon in the user's folder")
+    if missing or not os.path.isfile(hostlist) or not os.path.isfile(shortcut):
+        raise Failure(f"after the install: missing {missing}, host list "
+                      f"{os.path.isfile(hostlist)}, shortcut {os.path.isfile(shortcut)}")
+    target, folder, arguments = read_shortcut(shortcut)
+    if (unix_path(env, target) != os.path.join(programs, "quorvel.exe")
+            or unix_path(env, folder) != userfolder or arguments != "-n"):
+        raise Failure(f"the shortcut: {target!r} {arguments!r} in {folder!r}")
+    with open(hostlist, "w") as f:  # the user's own hosts
+        f.writelines(f"{label} {ip} {mac}\n" for label, ip, mac, *_ in HOSTS)
+    with open(hostlist) as f:
+        edited = f.read()
+    check_balloon(lab, env, wine, shortcut, standin)
+
+    # A higher version over it, from the same staged tree; then its removal.
+    version = re.search(r"quorvel-(\d+)\.", os.path.basename(msi)).group(1)
+    upgrade = os.path.join(workdir, "upgrade.msi")
+    subprocess.run(["cmake", f"-Dversion={int(version) + 1}.0.0", f"-Dout={upgrade}",
+                    f"-Dstage={os.path.join(workdir, 'upgradestage')}", "-P", settings],
+                   check=True, capture_output=True, timeout=120)
+    msiexec(lab, wine, env, "/i", upgrade)
+    with open(hostlist) as f:
+        if f.read() != edited:
+            raise Failure("the upgrade changed the user's host list")
+    if not os.path.isfile(os.path.join(programs, "quorvel.exe")):
+        raise Failure("no quorvel.exe after the upgrade")
+    msiexec(lab, wine, env, "/x", upgrade)
+    # Wine leaves the emptied folders (Windows removes them); no file may stay.
+    left = [p for p in glob.glob(os.path.join(programs, "**"), recursive=True)
+            if os.path.isfile(p)]
+    if left or os.path.exists(shortcut):
+        raise Failure(f"after the uninstall: {left[:5]}, shortcut {os.path.exists(shortcut)}")
+    with open(hostlist) as f:
+        if f.read() != edited:
+            raise Failure("the uninstall changed or removed the user's host list")
+    print("installer: installed, started from its shortcut, upgraded and removed; the host "
+          "list kept", flush=True)
+
+
 def main():
     wine, zip_path = sys.argv[1:3]
-    if not os.path.exists(zip_path):
-        print(f"FAIL: no {zip_path}: build it first (cmake --build build-windows --target "
-              "package)")
-        return 1
+    msi = sys.argv[3:6] or None
+    for path, target in ((zip_path, "package"), (msi and msi[0], "msi")):
+        if path and not os.path.exists(path):
+            print(f"FAIL: no {path}: build it first (cmake --build build-windows --target "
+                  f"{target})")
+            return 1
     if check_licences(zip_path):
         print("FAIL: the zip's licences")
         return 1
@@ -289,11 +431,12 @@ def main():
     with netlab.Lab(echo_hosts=2) as lab, \
             tempfile.TemporaryDirectory(prefix="quorvel-winwindow-") as workdir:
         try:
-            run(lab, wine, zip_path, workdir)
+            run(lab, wine, zip_path, workdir, msi)
         except Failure as failure:
             print(f"FAIL: {failure}")
             return 1
     print(f"PASS ({time.monotonic() - started:.0f} s): quorvel.exe from the zip, its window, "
+          + ("the MSI, the notification icon, " if msi else "") +
           "a cycle, Wake-on-LAN and EXIT under Wine")
     return 0
 
