@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "localnets.h"
 
-#include <iphlpapi.h>
+// iphlpapi.h needs the socket headers first.
 #include <winsock2.h>
 #include <ws2ipdef.h>
+
+#include <iphlpapi.h>
 
 #include <cstring>
 #include <vector>

@@ -27,6 +27,7 @@ from quorveltest import Results
 
 INSTALLED = sorted([
     "bin/quorvel",
+    "bin/quorvel-scan",
     "bin/zendrik",
     "lib/quorvel/libicmpecho.so",
     "lib/quorvel/quorvel-desktop",
@@ -36,13 +37,14 @@ INSTALLED = sorted([
     "share/doc/quorvel/examples/hostlist",
     "share/icons/hicolor/64x64/apps/quorvel.png",
     "share/lintian/overrides/quorvel",
+    "share/man/man1/quorvel-scan.1.gz",
     "share/man/man1/quorvel.1.gz",
     "share/man/man1/zendrik.1.gz",
     "share/metainfo/quorvel.metainfo.xml",
     "share/quorvel/hostlist.template",
     "share/quorvel/quorvel64.ico",
 ])
-EXECUTABLE = {"bin/quorvel", "bin/zendrik", "lib/quorvel/quorvel-desktop"}
+EXECUTABLE = {"bin/quorvel", "bin/quorvel-scan", "bin/zendrik", "lib/quorvel/quorvel-desktop"}
 GRANTED = "granted"
 REFUSED = "installed WITHOUT the capability"
 STAGED = "staged install (DESTDIR)"
@@ -248,7 +250,7 @@ def check_launcher(prefix, work, results):
 
 
 def check_manual_pages(prefix, results):
-    for page in ("quorvel.1", "zendrik.1"):
+    for page in ("quorvel.1", "zendrik.1", "quorvel-scan.1"):
         path = os.path.join(prefix, "share/man/man1", page + ".gz")
         with gzip.open(path, "rt") as f:
             done = run(["groff", "-man", "-ww", "-z"], input=f.read())

@@ -44,7 +44,8 @@ from quorveltest import Failure, Results, skip
 
 PACKAGE = "quorvel"
 OVERLAID = ["/usr", "/etc", "/var"]
-INSTALLED_PATHS = ["/usr/bin/quorvel", "/usr/bin/zendrik", "/usr/lib/quorvel"]
+INSTALLED_PATHS = ["/usr/bin/quorvel", "/usr/bin/quorvel-scan", "/usr/bin/zendrik",
+                   "/usr/lib/quorvel"]
 
 HOSTLIST = ("pc0 127.0.0.1 02:00:00:00:00:01\n"
             "pc1 127.0.0.2 02:00:00:00:00:02\n"
@@ -177,7 +178,7 @@ def check_installed(results):
                   caps.endswith("cap_net_raw=p"), caps)
     output = run(["desktop-file-validate", "/usr/share/applications/quorvel.desktop"], 60)
     results.check("desktop-file-validate accepts the installed entry", not output.strip(), output)
-    for page in ("quorvel", "zendrik"):
+    for page in ("quorvel", "zendrik", "quorvel-scan"):
         found = subprocess.run(["man", "-w", page], capture_output=True, text=True).stdout.strip()
         results.check(f"man finds {page}(1)", found.startswith("/usr/share/man/man1/"), found)
     done = subprocess.run(["appstreamcli", "validate", "--no-net", METAINFO],
