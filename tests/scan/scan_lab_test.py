@@ -29,6 +29,7 @@ import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -39,8 +40,13 @@ from quorveltest import lab as netlab
 LISTED = "10.200.1.2"
 NAMED = ("10.200.1.3", "fileserver.lab.example", "fileserver")
 NETWORKS = "10.200.1.0/24 10.200.2.0/24 10.200.5.0/24"
-HEADER = re.compile(r"# quorvel-scan on (\S+) at \d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC, networks "
-                    + re.escape(NETWORKS))
+# The machine's name as the first line gives it (the lab's namespaces share
+# the machine's own), so that the Linux and Windows lines differ in the time
+# alone.
+MACHINE = re.sub(r"[^A-Za-z0-9._-]", "", socket.gethostname())[:64]
+HEADER = re.compile(re.escape("# quorvel-scan" + (f" on {MACHINE}" if MACHINE else "") + " at ")
+                    + r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC"
+                    + re.escape(f", networks {NETWORKS}"))
 HOSTLIST = f"# the lab's hosts\npc2 {LISTED} 02:00:00:00:00:99\n"
 
 
