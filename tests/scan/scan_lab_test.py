@@ -14,7 +14,10 @@ The scan must print its first line and then exactly the other present hosts
 with their real hardware addresses, sorted by address, the quiet one
 included; quorvel's reader (hostlistdump) must take every line but the first
 as that host, alone and appended to ./hostlist; a second scan after that
-appending finds no new host.
+appending finds no new host. -h prints the usage; a datagram that the
+system refuses (a prohibit route) and, on Linux, a network namespace with no
+network (the test's own) end the scan with exit status 1 and nothing printed
+to standard output.
 
 With --wine, quorvel-scan.exe runs under Wine in the same lab and must print
 the same lines (apart from the first line's time), the ones the Linux
@@ -47,6 +50,8 @@ MACHINE = re.sub(r"[^A-Za-z0-9._-]", "", socket.gethostname())[:64]
 HEADER = re.compile(re.escape("# quorvel-scan" + (f" on {MACHINE}" if MACHINE else "") + " at ")
                     + r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC"
                     + re.escape(f", networks {NETWORKS}"))
+# An address of the quiet host's LAN that the monitor namespace may not send to.
+PROHIBITED = "10.200.5.77"
 HOSTLIST = f"# the lab's hosts\npc2 {LISTED} 02:00:00:00:00:99\n"
 
 
@@ -122,6 +127,29 @@ def scan(lab, argv, work):
                    errors="replace")
 
 
+def errors(results, lab, args, argv, work, what):
+    """-h, a datagram the system refuses (a prohibit route in the lab) and,
+    on Linux, a namespace without any network."""
+    usage = lab.run(argv + ["-h"], capture_output=True, text=True, timeout=60, errors="replace")
+    results.check(f"[{what} -h] usage on standard output, exit status 0",
+                  usage.returncode == 0 and usage.stdout.startswith("Usage: quorvel-scan"),
+                  f"{usage.returncode}: {usage.stdout[:200]!r}")
+    lab.run(["ip", "route", "add", "prohibit", f"{PROHIBITED}/32"], check=True)
+    refused = scan(lab, argv, work)
+    results.check(f"[{what}, a send refused] exit status 1, the address on standard error, "
+                  "nothing on standard output", refused.returncode == 1 and not refused.stdout
+                  and f"sending to {PROHIBITED} port 9 was refused" in refused.stderr,
+                  f"{refused.returncode}: {refused.stderr[-500:]!r} {refused.stdout[:200]!r}")
+    if not args.wine:
+        # A network namespace of its own, with nothing but its loopback.
+        alone = subprocess.run(["unshare", "--net", "--", args.scan], cwd=work,
+                               capture_output=True, text=True, timeout=60)
+        results.check("[no network] exit status 1, said on standard error, nothing on standard "
+                      "output", alone.returncode == 1 and not alone.stdout
+                      and "no IPv4 network" in alone.stderr,
+                      f"{alone.returncode}: {alone.stderr[-500:]!r}")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("scan")
@@ -179,6 +207,7 @@ def main():
                                [f"expected {want}"], rows)
             again = scan(lab, argv, work)
             check_output(results, f"{what}, again after >> hostlist", again, [])
+            errors(results, lab, args, argv, work, what)
         finally:
             if args.wine:
                 lab.run(["wineserver", "-k"], capture_output=True, timeout=60)
