@@ -94,7 +94,7 @@ bool nudgeall(nudgesocket socket, const scannetwork& network, std::string& why) 
             result = nudge(socket, ip, why);
         }
         if (result != nudgeresult::sent) {
-            why = "sending to " + dotted(ip) + " port 9 was refused: " + why;
+            why.insert(0, "sending to " + dotted(ip) + " port 9 was refused: ");
             return false;
         }
         if (++inburst == burst) {

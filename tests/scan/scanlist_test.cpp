@@ -35,6 +35,7 @@ TEST_P(Ranges, CoverTheNetworkOrItsOwnSlash24) {
     const RangeCase& c = GetParam();
     const std::vector<scannetwork> networks = scannetworks(c.addresses);
     std::vector<std::string> ranges;
+    ranges.reserve(networks.size());
     for (const scannetwork& n : networks) {
         ranges.push_back(rangetext(n));
     }
