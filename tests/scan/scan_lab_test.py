@@ -7,6 +7,7 @@ lab's monitor namespace, whose networks are the lab's LANs and nothing else:
   10.200.2.0/24  the responder namespace's router address 10.200.2.2
   10.200.5.0/24  the quiet host 10.200.5.2, which ignores ping
 
+On Linux the scan runs as user nobody: it needs no privilege.
 The monitor namespace's ./hostlist lists 10.200.1.2 already (with another
 hardware address: the address is what counts), and a hosts file of the
 namespace's own gives 10.200.1.3 the reverse name fileserver.lab.example.
@@ -50,6 +51,7 @@ MACHINE = re.sub(r"[^A-Za-z0-9._-]", "", socket.gethostname())[:64]
 HEADER = re.compile(re.escape("# quorvel-scan" + (f" on {MACHINE}" if MACHINE else "") + " at ")
                     + r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC"
                     + re.escape(f", networks {NETWORKS}"))
+NOBODY = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"]
 # An address of the quiet host's LAN that the monitor namespace may not send to.
 PROHIBITED = "10.200.5.77"
 HOSTLIST = f"# the lab's hosts\npc2 {LISTED} 02:00:00:00:00:99\n"
@@ -127,6 +129,16 @@ def scan(lab, argv, work):
                    errors="replace")
 
 
+def unprivileged(program, work):
+    """The command line that runs a copy of the program as user nobody, who
+    may read the copy and the working directory and nothing of root's."""
+    os.chmod(work, 0o755)
+    copy = os.path.join(work, os.path.basename(program))
+    shutil.copy2(program, copy)
+    os.chmod(copy, 0o755)
+    return NOBODY + [copy]
+
+
 def errors(results, lab, args, argv, work, what):
     """-h, a datagram the system refuses (a prohibit route in the lab) and,
     on Linux, a namespace without any network."""
@@ -158,6 +170,8 @@ def main():
     args = parser.parse_args()
     if not netlab.is_root():
         return skip("the lab's namespaces need root")
+    if shutil.which("setpriv") is None:
+        return skip("setpriv (util-linux) is missing")
     # ctest ends a test that runs too long with SIGTERM: take the lab down first.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     results = Results()
@@ -175,7 +189,6 @@ def main():
         if "default" in routes or set(re.findall(r"^(\S+) dev", routes, re.M)) != {
                 "10.200.1.0/24", "10.200.2.0/24", "10.200.5.0/24"}:
             raise RuntimeError(f"the lab's monitor namespace has other routes:\n{routes}")
-        argv = [args.scan]
         if args.wine:
             # A Wine prefix of the test's own, started inside the lab (see
             # tests/windows/onlab.py: Wine's service processes stay where the
@@ -183,6 +196,8 @@ def main():
             os.environ["WINEPREFIX"] = os.path.join(work, "wineprefix")
             lab.run([args.wine, "wineboot", "-i"], capture_output=True, timeout=180, check=True)
             argv = [args.wine, args.scan]
+        else:
+            argv = unprivileged(args.scan, work)
         hostlist = os.path.join(work, "hostlist")
         with open(hostlist, "w") as f:
             f.write(HOSTLIST)
