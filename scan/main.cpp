@@ -39,23 +39,28 @@ constexpr auto trypause = std::chrono::milliseconds(20);
 // ARP answers come within milliseconds on a LAN; a Wi-Fi client that dozes
 // takes longer. The table is read this long after a network's last datagram.
 constexpr auto answertime = std::chrono::seconds(2);
+// An entry the system knew from before is confirmed anew only after a
+// delay of 5 s and up to 3 probes a second apart (Linux's defaults; Windows'
+// are alike): the table is read again until none waits, for this long at most.
+constexpr auto settletime = std::chrono::seconds(10);
+constexpr auto settlepause = std::chrono::milliseconds(500);
 // What quorvel reads of a host list at most, and a line more.
 constexpr std::size_t mostlistbytes = std::size_t{16} * 1024 * 1024 + 1000;
 
-const char usage[] =
-    "Usage: quorvel-scan [-h]\n"
-    "Finds the hosts on this machine's LANs and prints them as a host list for\n"
-    "quorvel, one line each (label, address, hardware address), after a first\n"
-    "line that quorvel skips. Hosts that ./hostlist lists already are left out:\n"
-    "\n"
-    "  quorvel-scan >> hostlist\n"
-    "\n"
-    "It sends one small datagram to port 9 of every address of each IPv4 network\n"
-    "that is up (of a network larger than a /24, only the /24 around this\n"
-    "machine's address), waits two seconds and reads the system's neighbour table:\n"
-    "every host whose network card answered is listed, whether or not it answers\n"
-    "ping. Needs no privilege. A PC whose network card wakes it on any packet\n"
-    "addressed to it may wake up from a scan, as from a ping.\n";
+const char usage[] = "Usage: quorvel-scan [-h]\n"
+                     "Finds the hosts on this machine's LANs and prints them as a host list for\n"
+                     "quorvel, one line each (label, address, hardware address), after a first\n"
+                     "line that quorvel skips. Hosts that ./hostlist lists already are left out:\n"
+                     "\n"
+                     "  quorvel-scan >> hostlist\n"
+                     "\n"
+                     "It sends one small datagram to port 9 of every address of each IPv4 network\n"
+                     "that is up (of a network larger than a /24, only the /24 around this\n"
+                     "machine's address), waits two seconds (longer while the system re-checks\n"
+                     "hosts it knew from before) and reads the system's neighbour table: every\n"
+                     "host whose network card answered is listed, whether or not it answers\n"
+                     "ping. Needs no privilege. A PC whose network card wakes it on any packet\n"
+                     "addressed to it may wake up from a scan, as from a ping.\n";
 
 int fail(const std::string& what) {
     std::fprintf(stderr, "quorvel-scan: %s\n", what.c_str());
@@ -149,9 +154,16 @@ int scan() {
         }
         std::this_thread::sleep_for(answertime);
         std::vector<neighbourentry> table;
-        if (!readneighbours(table, why)) {
-            nudgeclose(socket);
-            return fail("cannot read the neighbour table: " + why);
+        const auto settled = std::chrono::steady_clock::now() + settletime;
+        while (true) {
+            if (!readneighbours(table, why)) {
+                nudgeclose(socket);
+                return fail("cannot read the neighbour table: " + why);
+            }
+            if (!settling(table, network) || std::chrono::steady_clock::now() >= settled) {
+                break;
+            }
+            std::this_thread::sleep_for(settlepause);
         }
         seen.insert(seen.end(), table.begin(), table.end());
     }

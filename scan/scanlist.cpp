@@ -112,16 +112,19 @@ std::vector<ipv4> scantargets(const scannetwork& network) {
 }
 
 bool answered(const neighbourentry& entry) {
-    switch (entry.state) {
-    case neighbourstate::reachable:
-    case neighbourstate::stale:
-    case neighbourstate::delay:
-    case neighbourstate::probe:
-    case neighbourstate::permanent:
-        return entry.hasmac && !hostlesshardware(entry.mac);
-    default:
-        return false;
-    }
+    const bool confirmed =
+        entry.state == neighbourstate::reachable || entry.state == neighbourstate::permanent;
+    return confirmed && entry.hasmac && !hostlesshardware(entry.mac);
+}
+
+bool unsettled(const neighbourentry& entry) {
+    return entry.state == neighbourstate::delay || entry.state == neighbourstate::probe;
+}
+
+bool settling(std::span<const neighbourentry> table, const scannetwork& network) {
+    return std::any_of(table.begin(), table.end(), [&](const neighbourentry& entry) {
+        return unsettled(entry) && scanned(network, entry.ip);
+    });
 }
 
 std::vector<foundhost> newhosts(std::span<const neighbourentry> table,

@@ -61,9 +61,18 @@ bool scanned(const scannetwork& network, const ipv4& ip);
 // Every address the scan sends to, in ascending order: at most 254.
 std::vector<ipv4> scantargets(const scannetwork& network);
 
-// The entry says a host answered ARP: it holds a hardware address, in a
-// state that only an answer (or the administrator) gives it.
+// The entry says a host answered ARP lately: it holds a hardware address and
+// is reachable (or was set by the administrator). A stale entry can be hours
+// old, from a host long switched off; the scan's datagram sends it through
+// delay and probe, after which it is reachable again or failed.
 bool answered(const neighbourentry& entry);
+
+// The entry waits for the system to confirm it (delay, probe): read the
+// table again a little later to learn whether its host is still there.
+bool unsettled(const neighbourentry& entry);
+
+// Whether any entry for an address the network's scan sent to is unsettled.
+bool settling(std::span<const neighbourentry> table, const scannetwork& network);
 
 struct foundhost {
     ipv4 ip{};

@@ -13,7 +13,7 @@ hardware address: the address is what counts), and a hosts file of the
 namespace's own gives 10.200.1.3 the reverse name fileserver.lab.example.
 The scan must print its first line and then exactly the other present hosts
 with their real hardware addresses, sorted by address, the quiet one
-included; quorvel's reader (hostlistdump) must take every line but the first
+included, and not a host long gone whose stale entry the table still holds; quorvel's reader (hostlistdump) must take every line but the first
 as that host, alone and appended to ./hostlist; a second scan after that
 appending finds no new host. -h prints the usage; a datagram that the
 system refuses (a prohibit route) and, on Linux, a network namespace with no
@@ -55,6 +55,7 @@ NOBODY = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"
 # An address of the quiet host's LAN that the monitor namespace may not send to.
 PROHIBITED = "10.200.5.77"
 HOSTLIST = f"# the lab's hosts\npc2 {LISTED} 02:00:00:00:00:99\n"
+GONE = "10.200.1.250"
 
 
 def hostline(label, address, mac):
@@ -202,6 +203,13 @@ def main():
         with open(hostlist, "w") as f:
             f.write(HOSTLIST)
         lines = expected_lines(lab)
+        if not args.wine:
+            # A host the system knew once and that has gone since: its stale
+            # entry lives on, until the scan's datagram has it probed and failed.
+            # (Wine reads the kernel's table without its states: every entry
+            # that has a hardware address is reachable there.)
+            lab.run(["ip", "neigh", "replace", GONE, "lladdr", "02:00:00:00:00:fa", "dev", "lan0",
+                     "nud", "stale"], check=True)
         try:
             run = scan(lab, argv, work)
             print(run.stderr, end="")

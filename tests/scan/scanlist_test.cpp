@@ -110,9 +110,9 @@ TEST(NewHosts, AreTheAnsweredScannedUnlistedEntriesSortedByAddress) {
     using s = neighbourstate;
     std::vector<neighbourentry> table = {
         entry({192, 168, 1, 100}, 1, s::reachable),
-        entry({192, 168, 1, 20}, 2, s::stale),
-        entry({192, 168, 1, 3}, 3, s::delay),
-        entry({10, 5, 0, 40}, 4, s::probe),
+        entry({192, 168, 1, 20}, 2, s::stale), // perhaps hours old
+        entry({192, 168, 1, 3}, 3, s::delay),  // not confirmed yet
+        entry({10, 5, 0, 40}, 4, s::reachable),
         entry({192, 168, 1, 5}, 5, s::permanent),
         entry({192, 168, 1, 6}, 6, s::incomplete),
         entry({192, 168, 1, 7}, 7, s::failed),
@@ -135,9 +135,15 @@ TEST(NewHosts, AreTheAnsweredScannedUnlistedEntriesSortedByAddress) {
     for (const foundhost& h : newhosts(table, networks, listed)) {
         found.push_back(dotted(h.ip) + " " + std::to_string(h.mac[5]));
     }
-    const std::vector<std::string> expected = {"10.5.0.40 4", "192.168.1.3 3", "192.168.1.5 5",
-                                               "192.168.1.20 2", "192.168.1.100 1"};
+    const std::vector<std::string> expected = {"10.5.0.40 4", "192.168.1.5 5", "192.168.1.100 1"};
     EXPECT_EQ(found, expected);
+    // The delay entry keeps the table being read again; not once it has
+    // settled, nor for an address outside the network.
+    EXPECT_TRUE(settling(table, networks[0]));
+    table[2].state = s::reachable;
+    EXPECT_FALSE(settling(table, networks[0]));
+    table.push_back(entry({192, 168, 2, 3}, 3, s::probe));
+    EXPECT_FALSE(settling(table, networks[0]));
 }
 
 struct LabelCase {
