@@ -17,6 +17,7 @@
 #include "selfpath.h"
 #include "settings.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
@@ -24,6 +25,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -84,6 +86,28 @@ std::vector<ipv4> listedhosts() {
                      hostlistfile, listed.size(), maxhosts);
     }
     return listed;
+}
+
+// The hosts' reverse names. One after another, a name server that does not
+// answer would cost its time-out once per host: the lookups run side by
+// side, a bounded number at once, and where no thread can be had, in turn.
+std::vector<std::string> reversenames(const std::vector<foundhost>& hosts) {
+    constexpr std::size_t atonce = 16;
+    std::vector<std::string> names(hosts.size());
+    for (std::size_t first = 0; first < hosts.size(); first += atonce) {
+        std::vector<std::thread> lookups;
+        for (std::size_t k = first; k < std::min(hosts.size(), first + atonce); ++k) {
+            try {
+                lookups.emplace_back([&names, &hosts, k] { names[k] = reversename(hosts[k].ip); });
+            } catch (const std::system_error&) {
+                names[k] = reversename(hosts[k].ip);
+            }
+        }
+        for (std::thread& lookup : lookups) {
+            lookup.join();
+        }
+    }
+    return names;
 }
 
 // One datagram to every address of the network, at the bounded rate. false,
@@ -171,8 +195,9 @@ int scan() {
 
     const std::vector<foundhost> hosts = newhosts(seen, networks, listed);
     std::string out = headerline(machinename(), std::chrono::system_clock::now(), networks);
-    for (const foundhost& host : hosts) {
-        out += hostline(hostlabel(reversename(host.ip), host.ip), host);
+    const std::vector<std::string> names = reversenames(hosts);
+    for (std::size_t k = 0; k < hosts.size(); ++k) {
+        out += hostline(hostlabel(names[k], hosts[k].ip), hosts[k]);
     }
     if (std::fputs(out.c_str(), stdout) == EOF || std::fflush(stdout) != 0) {
         return fail("cannot write the host list: " + std::string(std::strerror(errno)));
