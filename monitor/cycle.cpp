@@ -138,11 +138,7 @@ int estimatecyclesec(int count, int pausemsec, int timeout) {
 
 void formatprobecommand(int index, const HostEntry& host, int timeout,
                         char (&commandline)[probecommandsize]) {
-    char address[20];
-    std::snprintf(address, sizeof address, "%d.%d.%d.%d", host.ip[0], host.ip[1], host.ip[2],
-                  host.ip[3]);
-    address[19] = '\0';
-    formatprobecommand(index, address, timeout, commandline);
+    formatprobecommand(index, addresstext(host.ip).c_str(), timeout, commandline);
 }
 
 void armprobetimer() {

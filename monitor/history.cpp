@@ -4,19 +4,6 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace {
-
-// Local wall-clock time, as the user reads it on the desktop's clock.
-std::string clocktime(std::time_t when) {
-    char text[16] = "??:??:??";
-    if (const std::tm* local = std::localtime(&when)) {
-        std::strftime(text, sizeof text, "%H:%M:%S", local);
-    }
-    return text;
-}
-
-} // namespace
-
 cyclehistory::cyclehistory(int quietseconds) : quietseconds_(std::max(quietseconds, 0)) {}
 
 std::vector<hostchange> cyclehistory::record(std::span<const int> verdicts, std::time_t now) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <sstream>
@@ -199,4 +200,16 @@ int readlist() {
     }
     std::istringstream in(std::move(content));
     return readlistfrom(in);
+}
+
+std::string addresstext(std::span<const std::uint8_t, 4> ip) {
+    return std::to_string(ip[0]) + '.' + std::to_string(ip[1]) + '.' + std::to_string(ip[2]) + '.' +
+           std::to_string(ip[3]);
+}
+
+std::string hardwareaddresstext(std::span<const std::uint8_t, 6> mac) {
+    char text[20];
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2],
+                  mac[3], mac[4], mac[5]);
+    return text;
 }

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 #include <istream>
+#include <span>
+#include <string>
 #include <string_view>
 
 struct HostEntry {
@@ -34,3 +36,7 @@ int readlistfrom(std::istream& in);
 // the line is an acceptable host line; a rejected line may have written into
 // the row, as the next accepted line overwrites every field it touches.
 bool parsehostline(std::string_view line, HostEntry& row);
+
+// Addresses as the host list writes them: "192.0.2.10", "52:54:00:12:34:56".
+std::string addresstext(std::span<const std::uint8_t, 4> ip);
+std::string hardwareaddresstext(std::span<const std::uint8_t, 6> mac);

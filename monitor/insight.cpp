@@ -6,20 +6,6 @@
 
 namespace {
 
-std::string clocktime(std::time_t when) {
-    char text[16] = "??:??:??";
-    if (const std::tm* local = std::localtime(&when)) {
-        std::strftime(text, sizeof text, "%H:%M:%S", local);
-    }
-    return text;
-}
-
-std::string addresstext(const std::array<std::uint8_t, 4>& ip) {
-    char text[20];
-    std::snprintf(text, sizeof text, "%d.%d.%d.%d", ip[0], ip[1], ip[2], ip[3]);
-    return text;
-}
-
 // States in which the entry's hardware address answered for the address at
 // some time. Incomplete and failed ones never did, or no longer do.
 bool holdsanswer(const neighbourentry& entry) {
@@ -67,10 +53,11 @@ const neighbourentry* entryfor(const HostEntry& host, std::span<const neighboure
 
 } // namespace
 
-std::string hardwareaddresstext(std::span<const std::uint8_t, 6> mac) {
-    char text[20];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2],
-                  mac[3], mac[4], mac[5]);
+std::string clocktime(std::time_t when) {
+    char text[16] = "??:??:??";
+    if (const std::tm* local = std::localtime(&when)) {
+        std::strftime(text, sizeof text, "%H:%M:%S", local);
+    }
     return text;
 }
 

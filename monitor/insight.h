@@ -76,5 +76,6 @@ class hostinsight {
     bool tablefailed_ = false;
 };
 
-// "52:54:00:12:34:56": a hardware address as the host list writes it.
-std::string hardwareaddresstext(std::span<const std::uint8_t, 6> mac);
+// "14:02:33": local wall-clock time, as the user reads it on the desktop's
+// clock; the tooltips give every time so.
+std::string clocktime(std::time_t when);

@@ -14,7 +14,7 @@ bool udpsocketstartup() {
 
 void udpsocketcleanup() {}
 
-udpsockethandle udpsocketopen() {
+udpsockethandle udpsocketopen(bool broadcast) {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return invalidudpsocket;
@@ -22,8 +22,10 @@ udpsockethandle udpsocketopen() {
     // Linux refuses every datagram to a broadcast address from a socket that
     // has not asked for it, and a.b.c.255 is one on any /24 network. Without
     // this no magic packet would ever leave, and nothing would show it.
-    const int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    if (broadcast) {
+        const int on = 1;
+        setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    }
     return fd;
 }
 
@@ -48,4 +50,10 @@ void udpsocketclose(udpsockethandle socket) {
     if (socket != invalidudpsocket) {
         close(static_cast<int>(socket));
     }
+}
+
+bool udpsocketfailurepasses(std::string& why) {
+    const int error = errno;
+    why = std::strerror(error);
+    return error == EAGAIN || error == ENOBUFS || error == ECONNREFUSED || error == EHOSTUNREACH;
 }

@@ -6,6 +6,7 @@
 #include <winsock2.h>
 
 #include <cstring>
+#include <string>
 
 bool udpsocketstartup() {
     WSADATA data{};
@@ -16,15 +17,17 @@ void udpsocketcleanup() {
     WSACleanup();
 }
 
-udpsockethandle udpsocketopen() {
+udpsockethandle udpsocketopen(bool broadcast) {
     const SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (s == INVALID_SOCKET) {
         return invalidudpsocket;
     }
     // A datagram to a.b.c.255, a broadcast address on any /24 network, is
     // refused from a socket that has not asked for broadcasts.
-    const BOOL on = TRUE;
-    setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on);
+    if (broadcast) {
+        const BOOL on = TRUE;
+        setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on);
+    }
     return static_cast<udpsockethandle>(s);
 }
 
@@ -46,5 +49,30 @@ long udpsocketsendto(udpsockethandle socket, const void* bytes, std::size_t coun
 void udpsocketclose(udpsockethandle socket) {
     if (socket != invalidudpsocket) {
         closesocket(static_cast<SOCKET>(socket));
+    }
+}
+
+bool udpsocketfailurepasses(std::string& why) {
+    const int error = WSAGetLastError();
+    char text[256] = {};
+    const DWORD n =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
+    std::string words(text, n);
+    while (!words.empty() &&
+           (words.back() == '\n' || words.back() == '\r' || words.back() == '.')) {
+        words.pop_back();
+    }
+    why = (words.empty() ? "Windows Sockets error" : words) + " (" + std::to_string(error) + ")";
+    switch (error) {
+    case WSAEWOULDBLOCK:
+    case WSAENOBUFS:
+    case WSAECONNRESET:
+    case WSAECONNREFUSED:
+    case WSAEHOSTUNREACH:
+    case WSAENETRESET:
+        return true;
+    default:
+        return false;
     }
 }

@@ -223,11 +223,8 @@ void sethosttooltip(int index) {
         return;
     }
     const HostEntry& host = dolist[index];
-    char address[24];
-    std::snprintf(address, sizeof address, "%d.%d.%d.%d  ", host.ip[0], host.ip[1], host.ip[2],
-                  host.ip[3]);
-    std::string text =
-        address + hardwareaddresstext(host.mac) + "\n" + runhistory().tooltipline(index);
+    std::string text = addresstext(host.ip) + "  " + hardwareaddresstext(host.mac) + "\n" +
+                       runhistory().tooltipline(index);
     for (const std::string& line : runhistory().insight().tooltiplines(index)) {
         text += "\n" + line;
     }

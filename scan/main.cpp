@@ -16,6 +16,7 @@
 #include "scannet.h"
 #include "selfpath.h"
 #include "settings.h"
+#include "udpsocket.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -112,18 +113,23 @@ std::vector<std::string> reversenames(const std::vector<foundhost>& hosts) {
 
 // One datagram to every address of the network, at the bounded rate. false,
 // with why, when the system refuses one.
-bool nudgeall(nudgesocket socket, const scannetwork& network, std::string& why) {
+bool nudgeall(udpsockethandle socket, const scannetwork& network, std::string& why) {
+    constexpr unsigned short discardport = 9;
+    const unsigned char byte = 0;
     std::size_t inburst = 0;
     for (const ipv4& ip : scantargets(network)) {
-        nudgeresult result = nudgeresult::later;
-        for (int k = 0; k < tries && result == nudgeresult::later; ++k) {
+        bool sent = false;
+        for (int k = 0; k < tries && !sent; ++k) {
             if (k > 0) {
                 std::this_thread::sleep_for(trypause);
             }
-            result = nudge(socket, ip, why);
+            sent = udpsocketsendto(socket, &byte, 1, ip.data(), discardport) == 1;
+            if (!sent && !udpsocketfailurepasses(why)) {
+                break;
+            }
         }
-        if (result != nudgeresult::sent) {
-            why.insert(0, "sending to " + dotted(ip) + " port 9 was refused: ");
+        if (!sent) {
+            why.insert(0, "sending to " + addresstext(ip) + " port 9 was refused: ");
             return false;
         }
         if (++inburst == burst) {
@@ -158,13 +164,16 @@ int scan() {
             std::fprintf(stderr,
                          "quorvel-scan: the network of %s is a /%d: only the /24 around it, "
                          "%s, is scanned\n",
-                         dotted(network.own.front()).c_str(), network.ownprefix,
+                         addresstext(network.own.front()).c_str(), network.ownprefix,
                          rangetext(network).c_str());
         }
     }
 
-    const nudgesocket socket = nudgeopen(why);
-    if (socket == invalidnudgesocket) {
+    // Without broadcasts: the scan never means to send one, and a datagram
+    // to a broadcast address is then refused rather than sent.
+    const udpsockethandle socket = udpsocketopen(false);
+    if (socket == invalidudpsocket) {
+        udpsocketfailurepasses(why);
         return fail("cannot open a UDP socket: " + why);
     }
     // One network at a time, its table read before the next: the entries
@@ -173,7 +182,7 @@ int scan() {
     std::vector<neighbourentry> seen;
     for (const scannetwork& network : networks) {
         if (!nudgeall(socket, network, why)) {
-            nudgeclose(socket);
+            udpsocketclose(socket);
             return fail(why);
         }
         std::this_thread::sleep_for(answertime);
@@ -181,7 +190,7 @@ int scan() {
         const auto settled = std::chrono::steady_clock::now() + settletime;
         while (true) {
             if (!readneighbours(table, why)) {
-                nudgeclose(socket);
+                udpsocketclose(socket);
                 return fail("cannot read the neighbour table: " + why);
             }
             if (!settling(table, network) || std::chrono::steady_clock::now() >= settled) {
@@ -191,7 +200,7 @@ int scan() {
         }
         seen.insert(seen.end(), table.begin(), table.end());
     }
-    nudgeclose(socket);
+    udpsocketclose(socket);
 
     const std::vector<foundhost> hosts = newhosts(seen, networks, listed);
     std::string out = headerline(machinename(), std::chrono::system_clock::now(), networks);
@@ -219,11 +228,10 @@ int main(int argc, char** argv) {
         std::fputs(usage, stderr);
         return 1;
     }
-    std::string why;
-    if (!netstartup(why)) {
-        return fail(why);
+    if (!udpsocketstartup()) {
+        return fail("Windows Sockets did not start");
     }
     const int status = scan();
-    netcleanup();
+    udpsocketcleanup();
     return status;
 }

@@ -166,24 +166,16 @@ std::string hostlabel(std::string_view reversename, const ipv4& ip) {
     return label.empty() ? "pc" + std::to_string(ip[3]) : label;
 }
 
-std::string dotted(const ipv4& ip) {
-    return std::to_string(ip[0]) + '.' + std::to_string(ip[1]) + '.' + std::to_string(ip[2]) + '.' +
-           std::to_string(ip[3]);
-}
-
 std::string rangetext(const scannetwork& network) {
-    return dotted(network.base) + '/' + std::to_string(network.prefix);
+    return addresstext(network.base) + '/' + std::to_string(network.prefix);
 }
 
 std::string hostline(std::string_view label, const foundhost& host) {
     std::string line(label);
     pad(line, labelcolumn);
-    line += dotted(host.ip);
+    line += addresstext(host.ip);
     pad(line, labelcolumn + addresscolumn);
-    char mac[18];
-    std::snprintf(mac, sizeof mac, "%02x:%02x:%02x:%02x:%02x:%02x", host.mac[0], host.mac[1],
-                  host.mac[2], host.mac[3], host.mac[4], host.mac[5]);
-    return line + mac + '\n';
+    return line + hardwareaddresstext(host.mac) + '\n';
 }
 
 std::string headerline(std::string_view machine, std::chrono::system_clock::time_point when,

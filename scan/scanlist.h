@@ -105,6 +105,5 @@ std::string hostline(std::string_view label, const foundhost& host);
 std::string headerline(std::string_view machine, std::chrono::system_clock::time_point when,
                        std::span<const scannetwork> networks);
 
-std::string dotted(const ipv4& ip);
 // The range in the usual notation, "192.168.1.0/24".
 std::string rangetext(const scannetwork& network);
