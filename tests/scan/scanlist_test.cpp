@@ -59,6 +59,7 @@ TEST(Ranges, CoverTheNetworkOrItsOwnSlash24) {
     for (const RangeCase& c : cases) {
         const std::vector<scannetwork> networks = scannetworks(c.addresses);
         std::vector<std::string> ranges;
+        ranges.reserve(networks.size());
         for (const scannetwork& n : networks) {
             ranges.push_back(rangetext(n));
         }
